@@ -1,0 +1,115 @@
+// The module's static objects and its attach and detach steps.
+//
+// The static objects live in raw static storage and are constructed and
+// destroyed explicitly, so their order does not depend on how a toolchain
+// orders static initialisers against its load hook: built in table order
+// before the attach, destroyed in reverse after the detach.
+#include "module/libmain.h"
+
+#include <cstdio>
+#include <new>
+
+#include "module/statics.h"
+#include "platform/platform.h"
+#include "support/perthred.h"
+
+namespace zp {
+
+namespace {
+
+template <typename T>
+struct StaticSlot {
+  alignas(T) unsigned char storage[sizeof(T)];
+  bool built;
+
+  T& get() { return *reinterpret_cast<T*>(storage); }
+  void build() {
+    new (storage) T();
+    built = true;
+  }
+  void destroy() {
+    if (!built) return;
+    get().~T();
+    built = false;
+  }
+};
+
+// Zero at load. Construction order: as listed.
+StaticSlot<KvCriticalSection> g_clientLibraryLock;
+StaticSlot<KvArrayPVoid> g_workerTableArray;
+StaticSlot<KvCriticalSection> g_workerTableLock;
+StaticSlot<KvCriticalSection> g_threadRecordLock;
+StaticSlot<KvCriticalSection> g_traceLock;
+
+bool g_loaded;
+
+constexpr size_t kAssertsPathSize = 260;
+
+void appendAssertsLine() {
+  char path[kAssertsPathSize] = {};
+  const size_t length = platform::environmentGet("KV_ASSERTS_FILE", path, sizeof path);
+  // A value that does not fit the buffer is treated as absent.
+  if (length == 0 || length >= kAssertsPathSize) return;
+  platform::LocalTime now;
+  if (!platform::localTimeNow(&now)) return;
+  char line[64];
+  formatAssertsLine(line, now.weekDay, now.month, now.monthDay, now.hour, now.minute, now.second,
+                    now.year);
+  std::FILE* file = std::fopen(path, "a");
+  if (file == nullptr) return;
+  std::fputs(line, file);
+  std::fclose(file);
+}
+
+}  // namespace
+
+KvCriticalSection& clientLibraryLock() { return g_clientLibraryLock.get(); }
+KvArrayPVoid& workerTableArray() { return g_workerTableArray.get(); }
+KvCriticalSection& workerTableLock() { return g_workerTableLock.get(); }
+KvCriticalSection& threadRecordLock() { return g_threadRecordLock.get(); }
+KvCriticalSection& traceLock() { return g_traceLock.get(); }
+
+void formatAssertsLine(char* buffer, int weekDay, int month, int monthDay, int hour, int minute,
+                       int second, int year) {
+  static const char kDays[7][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char kMonths[12][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  const char* day = (weekDay >= 0 && weekDay < 7) ? kDays[weekDay] : "???";
+  const char* mon = (month >= 0 && month < 12) ? kMonths[month] : "???";
+  std::snprintf(buffer, 64, "--- %s %s %02d %02d:%02d:%02d %d\n", day, mon, monthDay, hour, minute,
+                second, year);
+}
+
+bool moduleProcessAttach(void* instance) {
+  if (platform::moduleInstance() == nullptr) platform::moduleInstanceSet(instance);
+  platform::codePageSelect();
+  if (!threadListAttach(platform::currentThreadId())) return false;
+  appendAssertsLine();
+  return true;
+}
+
+void moduleProcessDetach() { threadListDetach(); }
+
+bool moduleLoad(void* instance) {
+  if (g_loaded) return true;
+  g_clientLibraryLock.build();
+  g_workerTableArray.build();
+  g_workerTableLock.build();
+  g_threadRecordLock.build();
+  g_traceLock.build();
+  g_loaded = true;
+  return moduleProcessAttach(instance);
+}
+
+void moduleUnload() {
+  if (!g_loaded) return;
+  moduleProcessDetach();
+  g_traceLock.destroy();
+  g_threadRecordLock.destroy();
+  g_workerTableLock.destroy();
+  g_workerTableArray.destroy();
+  g_clientLibraryLock.destroy();
+  g_loaded = false;
+}
+
+}  // namespace zp

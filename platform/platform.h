@@ -1,0 +1,152 @@
+// Everything the module needs from the operating system, in one header.
+// platform/posix/ and platform/win32/ implement it, file by file with matching
+// names; no other folder includes a system header of either kind.
+#ifndef ZP_PLATFORM_PLATFORM_H
+#define ZP_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zp {
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Re-entrant locks (lock.cc)
+
+// Opaque storage for one system lock: a recursive pthread mutex or a Win32
+// critical section. Large and aligned enough for either.
+struct LockStorage {
+  alignas(16) unsigned char bytes[64];
+};
+
+// REQUIRES: storage not initialised. Initialises a re-entrant lock in place.
+void lockInit(LockStorage* lock);
+// REQUIRES: initialised. Blocks until the calling thread holds the lock; a
+// thread that holds it already enters again and must leave once per entry.
+void lockEnter(LockStorage* lock);
+// REQUIRES: held by the calling thread.
+void lockLeave(LockStorage* lock);
+// REQUIRES: initialised and not held. Releases the system resources.
+void lockDestroy(LockStorage* lock);
+
+// ---------------------------------------------------------------------------
+// Counting semaphores (semaphore.cc)
+
+// An unnamed semaphore with initial count 0 and maximum count 1.
+struct Semaphore;
+
+// Creates a semaphore. Returns null when the system (or the test fault hook
+// for semaphore creation) refuses.
+Semaphore* semaphoreCreate();
+// Adds one to the count unless it is at its maximum of 1 already. Returns
+// false when the count was at its maximum or the system call failed.
+bool semaphoreRelease(Semaphore* semaphore);
+// Waits without a time limit until the count is positive, then takes one.
+// Returns false when the wait failed (or the test fault hook says so).
+bool semaphoreWait(Semaphore* semaphore);
+// REQUIRES: no thread waits on it. Releases it; null is ignored.
+void semaphoreClose(Semaphore* semaphore);
+
+// ---------------------------------------------------------------------------
+// Threads (thread.cc)
+
+using ThreadMain = uint32_t (*)(void* argument);
+
+// Starts a detached thread running main(argument) with the default stack size.
+// The caller keeps no handle and never joins it. Stores the new thread's
+// operating-system id in *threadId when the thread was created. Returns false
+// when it could not be created (or the test fault hook says so).
+bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId);
+
+// ---------------------------------------------------------------------------
+// Process and thread identity (process.cc)
+
+// The operating system's own ids: getpid() and gettid() on Linux,
+// GetCurrentProcessId() and GetCurrentThreadId() on Windows.
+uint32_t currentProcessId();
+uint32_t currentThreadId();
+
+// Copies the value of the environment variable into buffer (size bytes,
+// terminated) and returns its length in bytes. Returns 0 with an empty buffer
+// when the variable is absent or empty, and size or more (buffer empty) when
+// the value does not fit.
+size_t environmentGet(const char* name, char* buffer, size_t size);
+
+// Sets (value not null) or removes (value null) an environment variable of the
+// process, so that environmentGet and the system's own lookups see it.
+// Returns false when the system refused.
+bool environmentSet(const char* name, const char* value);
+
+// Broken-down local time of now.
+struct LocalTime {
+  int year;       // e.g. 2026
+  int month;      // 0 to 11
+  int monthDay;   // 1 to 31
+  int weekDay;    // 0 (Sunday) to 6
+  int hour;
+  int minute;
+  int second;
+};
+// Returns false when the system clock could not be read.
+bool localTimeNow(LocalTime* out);
+
+// ---------------------------------------------------------------------------
+// Libraries (library.cc)
+
+struct Library;
+
+// Loads a library by file name through the system's ordinary search: dlopen
+// with RTLD_NOW, or LoadLibraryA. Returns null when it does not load (or the
+// test fault hook for library loading says so).
+Library* libraryLoad(const char* fileName);
+// Address of an exported symbol (function or data), or null.
+void* librarySymbol(Library* library, const char* name);
+// Unloads a library that libraryLoad returned; null is ignored.
+void libraryUnload(Library* library);
+
+// ---------------------------------------------------------------------------
+// The ANSI code page (codepage.cc)
+//
+// On Windows this is the system's ANSI code page (GetACP). On Linux it is the
+// character set of the C library's LC_CTYPE locale, which the module sets from
+// the environment when it is loaded; its lead-byte table is taken at that
+// moment and stays fixed, as the ANSI code page does on Windows.
+
+// Sets the C runtime's LC_CTYPE category to the system's ANSI code page
+// (".ACP" on Windows, the environment's locale on Linux) and refreshes the
+// tables below.
+void codePageSelect();
+// Nonzero when the byte begins a two-byte character of the code page.
+bool codePageIsLeadByte(unsigned char byte);
+// The byte upper-cased in the code page (single-byte characters only).
+unsigned char codePageUpperByte(unsigned char byte);
+// Upper-cases length bytes in place, leaving double-byte characters alone.
+void codePageUpperBuffer(char* buffer, size_t length);
+// Converts sourceLength bytes of code-page text to UTF-16 into target
+// (capacity units). Returns the number of units written, or 0 when the text
+// could not be converted or does not fit.
+int codePageToUtf16(const char* source, int sourceLength, uint16_t* target, int capacity);
+// The code page number in force (Windows: GetACP; Linux: the number of the
+// locale's character set where one is known, else 0).
+uint32_t codePageCurrent();
+
+// ---------------------------------------------------------------------------
+// Resources and version (resource.cc)
+
+// The module's own instance handle (HMODULE); null on Linux, which has none.
+void* moduleInstance();
+// Records the instance handle the loader gave the module (Windows only).
+void moduleInstanceSet(void* instance);
+// LoadStringW: copies the string resource id into buffer (capacity units) and
+// returns its length, or 0 when absent. Linux has no string resources: 0.
+int resourceLoadStringW(void* instance, uint32_t id, uint16_t* buffer, int capacity);
+// LoadStringA: the same in the ANSI code page.
+int resourceLoadStringA(void* instance, uint32_t id, char* buffer, int capacity);
+// The operating system's version. Returns false when the query fails. On
+// Linux it is the kernel release (major.minor from uname).
+bool versionQuery(uint32_t* major, uint32_t* minor);
+
+}  // namespace platform
+}  // namespace zp
+
+#endif  // ZP_PLATFORM_PLATFORM_H

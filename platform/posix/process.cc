@@ -1,0 +1,46 @@
+// Process and thread ids, environment and local time on Linux.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace zp {
+namespace platform {
+
+uint32_t currentProcessId() { return static_cast<uint32_t>(getpid()); }
+
+uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+size_t environmentGet(const char* name, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  const char* value = std::getenv(name);
+  if (value == nullptr) return 0;
+  const size_t length = std::strlen(value);
+  if (length < size) std::memcpy(buffer, value, length + 1);
+  return length;
+}
+
+bool environmentSet(const char* name, const char* value) {
+  return (value == nullptr ? unsetenv(name) : setenv(name, value, 1)) == 0;
+}
+
+bool localTimeNow(LocalTime* out) {
+  const std::time_t now = std::time(nullptr);
+  struct tm parts;
+  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &parts) == nullptr) return false;
+  out->year = parts.tm_year + 1900;
+  out->month = parts.tm_mon;
+  out->monthDay = parts.tm_mday;
+  out->weekDay = parts.tm_wday;
+  out->hour = parts.tm_hour;
+  out->minute = parts.tm_min;
+  out->second = parts.tm_sec;
+  return true;
+}
+
+}  // namespace platform
+}  // namespace zp

@@ -1,0 +1,50 @@
+// Process and thread ids, environment and local time on Windows.
+#include <windows.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace zp {
+namespace platform {
+
+uint32_t currentProcessId() { return GetCurrentProcessId(); }
+
+uint32_t currentThreadId() { return GetCurrentThreadId(); }
+
+size_t environmentGet(const char* name, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  const DWORD result = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
+  if (result == 0) return 0;
+  if (result >= size) {
+    // Too long: GetEnvironmentVariableA returned the size it needs, with the
+    // terminator.
+    if (size != 0) buffer[0] = '\0';
+    return result - 1;
+  }
+  return result;
+}
+
+bool environmentSet(const char* name, const char* value) {
+  // _putenv_s keeps the C runtime's copy in step with the process block.
+  return _putenv_s(name, value == nullptr ? "" : value) == 0 &&
+         SetEnvironmentVariableA(name, value) != 0;
+}
+
+bool localTimeNow(LocalTime* out) {
+  const std::time_t now = std::time(nullptr);
+  struct tm parts;
+  if (now == static_cast<std::time_t>(-1) || localtime_s(&parts, &now) != 0) return false;
+  out->year = parts.tm_year + 1900;
+  out->month = parts.tm_mon;
+  out->monthDay = parts.tm_mday;
+  out->weekDay = parts.tm_wday;
+  out->hour = parts.tm_hour;
+  out->minute = parts.tm_min;
+  out->second = parts.tm_sec;
+  return true;
+}
+
+}  // namespace platform
+}  // namespace zp

@@ -1,0 +1,15 @@
+#include "support/kvobject.h"
+
+#include "support/alloc.h"
+
+namespace zp {
+
+KvObject::~KvObject() = default;
+
+int16_t KvObject::compare(const KvObject&) const { return 0; }
+
+void* KvObject::operator new(size_t size) noexcept { return allocate(size); }
+
+void KvObject::operator delete(void* block) noexcept { release(block); }
+
+}  // namespace zp
