@@ -1,0 +1,367 @@
+#include "tools/xadriver/check.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "platform/platform.h"
+#include "xa/client_library.h"
+#include "xa/open_string.h"
+#include "zpor8dtc23/xa.h"
+
+namespace zp {
+namespace xadriver {
+namespace {
+
+class Findings {
+ public:
+  void ok(const std::string& text) { line("OK  ", text); }
+  void warn(const std::string& text) { line("WARN", text); }
+  void fail(const std::string& text) {
+    line("FAIL", text);
+    ++failures_;
+  }
+  int failures() const { return failures_; }
+
+ private:
+  void line(const char* verdict, const std::string& text) {
+    std::printf("%s %s\n", verdict, text.c_str());
+    std::fflush(stdout);
+  }
+  int failures_ = 0;
+};
+
+bool sameIgnoringCase(const std::string& a, const char* b) {
+  if (a.size() != std::strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = static_cast<char>(a[i] >= 'a' && a[i] <= 'z' ? a[i] - 32 : a[i]);
+    const char y = static_cast<char>(b[i] >= 'a' && b[i] <= 'z' ? b[i] - 32 : b[i]);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The word size of a shared library file from its header: 32 or 64, or 0
+// when the file cannot be read or is neither ELF nor PE.
+int fileWordSize(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  unsigned char head[64] = {0};
+  if (!in.read(reinterpret_cast<char*>(head), sizeof(head))) return 0;
+  if (head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return head[4] == 2 ? 64 : 32;
+  if (head[0] != 'M' || head[1] != 'Z') return 0;
+  const uint32_t peOffset = head[0x3c] | head[0x3d] << 8 | head[0x3e] << 16 | static_cast<uint32_t>(head[0x3f]) << 24;
+  unsigned char pe[6] = {0};
+  if (!in.seekg(peOffset) || !in.read(reinterpret_cast<char*>(pe), sizeof(pe))) return 0;
+  if (std::memcmp(pe, "PE\0\0", 4) != 0) return 0;
+  const unsigned machine = pe[4] | pe[5] << 8;
+  return machine == 0x8664 || machine == 0xaa64 ? 64 : machine == 0x14c ? 32 : 0;
+}
+
+std::vector<std::string> splitList(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= text.size()) {
+    size_t end = text.find(separator, at);
+    if (end == std::string::npos) end = text.size();
+    if (end > at) parts.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return parts;
+}
+
+std::string environment(const char* name) {
+  std::vector<char> buffer(32768);
+  const size_t length = platform::environmentGet(name, buffer.data(), buffer.size());
+  return length > 0 && length < buffer.size() ? std::string(buffer.data()) : std::string();
+}
+
+// The folders the system searches for a library named without a folder (the
+// common part of it: Linux also consults the ld.so cache).
+std::vector<std::string> searchFolders(const std::string& programDir) {
+#ifdef _WIN32
+  std::vector<std::string> folders = {programDir, "."};
+  for (const std::string& folder : splitList(environment("PATH"), ';')) folders.push_back(folder);
+#else
+  (void)programDir;
+  std::vector<std::string> folders = splitList(environment("LD_LIBRARY_PATH"), ':');
+  for (const char* folder : {"/lib", "/usr/lib", "/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu",
+                             "/usr/local/lib"})
+    folders.push_back(folder);
+#endif
+  return folders;
+}
+
+std::string findInSearch(const std::string& name, const std::vector<std::string>& folders) {
+  std::error_code error;
+  for (const std::string& folder : folders) {
+    const std::filesystem::path path = std::filesystem::path(folder) / name;
+    if (std::filesystem::is_regular_file(path, error)) return path.string();
+  }
+  return "";
+}
+
+std::string missingExports(platform::Library* library, const std::vector<const char*>& names) {
+  std::string missing;
+  for (const char* name : names) {
+    if (platform::librarySymbol(library, name) == nullptr) missing += (missing.empty() ? "" : ", ") + std::string(name);
+  }
+  return missing;
+}
+
+void checkModule(const CheckRequest& request, Findings* findings) {
+  const int processBits = static_cast<int>(sizeof(void*) * 8);
+  findings->ok("this process is " + std::to_string(processBits) + "-bit");
+  std::string path = request.moduleFile;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    const std::string beside = (std::filesystem::path(request.programDir) / request.moduleFile).string();
+    if (std::filesystem::is_regular_file(beside, error)) path = beside;
+  }
+  const int moduleBits = fileWordSize(path);
+  if (moduleBits == 0) {
+    findings->warn("cannot read " + request.moduleFile + " to tell its word size");
+  } else if (moduleBits != processBits) {
+    findings->fail("the module " + path + " is " + std::to_string(moduleBits) + "-bit: a " +
+                   std::to_string(processBits) + "-bit transaction manager cannot load it");
+  } else {
+    findings->ok("the module " + path + " is " + std::to_string(moduleBits) + "-bit");
+  }
+  platform::Library* module = platform::libraryLoad(request.moduleFile.c_str());
+  if (module == nullptr) {
+    findings->fail("the module " + request.moduleFile + " does not load");
+    return;
+  }
+  const std::string missing = missingExports(
+      module, {"GetXaSwitch", "MQStart", "hkXaoEnv", "hkXaoSvcCtx", "hkMQXaoEnv", "hkMQXaoSvcCtx"});
+  if (missing.empty()) {
+    findings->ok("the module loads and exports GetXaSwitch, MQStart and the four accessors");
+  } else {
+    findings->fail("the module loads but lacks " + missing);
+  }
+}
+
+void checkClientLibraries(const CheckRequest& request, Findings* findings) {
+  const std::vector<std::string> folders = searchFolders(request.programDir);
+  bool chosen = false;
+  for (int i = 0; i < kClientCandidateCount; ++i) {
+    const std::string name = kClientCandidates[i];
+    const std::string found = findInSearch(name, folders);
+    platform::Library* library = platform::libraryLoad(name.c_str());
+    const std::string where = found.empty() ? "" : " (" + found + ")";
+    if (library == nullptr) {
+      if (found.empty()) {
+        findings->ok("candidate " + std::to_string(i + 1) + " " + name + ": not found by the library search");
+      } else {
+        findings->warn("candidate " + std::to_string(i + 1) + " " + name + " is found" + where +
+                       " but does not load (word size, or a library it needs)");
+      }
+      continue;
+    }
+    const std::string missing = missingExports(library, {"xaosw", "xaoEnv", "xaoSvcCtx"});
+    std::string text = "candidate " + std::to_string(i + 1) + " " + name + " loads" + where;
+    if (chosen) {
+      findings->ok(text + "; not used: an earlier candidate loads first");
+      continue;
+    }
+    chosen = true;
+    text += "; the module takes it";
+    if (i == kCloseStringCandidate) text += " and hands its xa_close \"" + std::string(kCloseString) + "\"";
+    if (platform::librarySymbol(library, "xaosw") == nullptr) {
+      findings->fail(text + ", but it does not export xaosw: every xa_open answers XAER_RMERR");
+    } else if (!missing.empty()) {
+      findings->warn(text + "; it exports xaosw but lacks " + missing + " (those accessors answer null)");
+    } else {
+      findings->ok(text + "; it exports xaosw, xaoEnv and xaoSvcCtx");
+    }
+  }
+  if (!chosen) {
+    std::string names;
+    for (const char* name : kClientCandidates) names += (names.empty() ? "" : ", ") + std::string(name);
+    findings->fail("no client XA library loads (" + names + "): every xa_open answers XAER_RMERR");
+  }
+}
+
+// "+Acc=P/user/password" shown with the password as "****".
+std::string maskPassword(const std::string& option) {
+  const size_t equals = option.find('=');
+  if (equals == std::string::npos || !sameIgnoringCase(option.substr(1, equals - 1), "ACC")) return option;
+  const size_t first = option.find('/', equals), second = first == std::string::npos ? first : option.find('/', first + 1);
+  if (second == std::string::npos) return option;
+  return option.substr(0, second + 1) + "****";
+}
+
+std::string maskAll(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t next = text.find('+', at + 1);
+    if (next == std::string::npos) next = text.size();
+    const std::string piece = text.substr(at, next - at);
+    out += piece[0] == '+' ? maskPassword(piece) : piece;
+    at = next;
+  }
+  return out;
+}
+
+// Reads each option as the module's filter does and says what becomes of it.
+// Returns the string the copied options make, for comparison with the
+// module's own result.
+std::string analyseOptions(const std::string& source, Findings* findings) {
+  std::string copied = source.substr(0, 9);
+  const std::string ownKeyword = kTraceDllKeyword;
+  const std::string otherKeyword = ownKeyword == "TraceDll64" ? "TraceDll32" : "TraceDll64";
+  size_t at = 9;
+  const size_t firstPlus = source.find('+', at);
+  const std::string leading = source.substr(at, firstPlus == std::string::npos ? std::string::npos : firstPlus - at);
+  if (!leading.empty()) findings->warn("dropped \"" + leading + "\": text outside an option");
+  at = firstPlus;
+  while (at != std::string::npos && at < source.size()) {
+    size_t next = source.find('+', at + 1);
+    const std::string option = source.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    const size_t equals = source.find('=', at + 1);
+    const bool hasValue = equals != std::string::npos && (next == std::string::npos || equals < next);
+    const std::string keyword = hasValue ? source.substr(at + 1, equals - at - 1) : option.substr(1);
+    const std::string value = hasValue ? option.substr(equals - at + 1) : "";
+    const std::string shown = "\"" + maskPassword(option) + "\"";
+    bool known = false;
+    for (const char* name : {"ACC", "DB", "SesTM", "SqlNet", "Threads"}) {
+      if (!sameIgnoringCase(keyword, name)) continue;
+      known = true;
+      if (hasValue || next == std::string::npos) {
+        findings->ok("passed to the client: " + shown);
+        copied += option;
+      } else {
+        findings->warn("dropped " + shown + ": no '=', so its keyword runs into the next option");
+      }
+    }
+    if (!known && sameIgnoringCase(keyword, "Trace")) {
+      known = true;
+      const char level = value.empty() ? '0' : value[0];
+      if (!hasValue) {
+        findings->warn("taken out " + shown + ": no value, the trace level stays as an earlier open left it");
+      } else if (level == '2') {
+        findings->ok("taken out " + shown + ": trace level 2, the MQ switch traces (the DTC switch never does)");
+      } else {
+        findings->warn("taken out " + shown + ": trace level " + std::string(level == '1' ? "1" : "0") +
+                       ", which starts no tracing (only 2 does)");
+      }
+    }
+    if (!known && (sameIgnoringCase(keyword, ownKeyword.c_str()) || sameIgnoringCase(keyword, "TraceFile"))) {
+      known = true;
+      const size_t space = value.find(' ');
+      const std::string name = value.substr(0, space);
+      const std::string what = sameIgnoringCase(keyword, "TraceFile") ? "trace log file" : "trace library";
+      if (!hasValue) {
+        findings->warn("taken out " + shown + ": no value, the " + what + " stays as an earlier open left it");
+      } else if (space != std::string::npos) {
+        findings->warn("taken out " + shown + ": " + what + " \"" + name + "\"; the text after the space is dropped");
+      } else {
+        findings->ok("taken out " + shown + ": " + what + " \"" + name + "\"");
+      }
+    }
+    if (!known && sameIgnoringCase(keyword, otherKeyword.c_str())) {
+      known = true;
+      findings->warn("dropped " + shown + ": this is a " + std::to_string(sizeof(void*) * 8) + "-bit process, which reads +" +
+                     ownKeyword);
+    }
+    if (!known) {
+      const bool spaced = keyword.find(' ') != std::string::npos;
+      findings->warn("dropped " + shown + ": " +
+                     (!hasValue && next != std::string::npos ? std::string("no '=', so its keyword runs into the next option")
+                      : spaced ? std::string("a space inside the keyword")
+                      : option.size() == 1 ? std::string("an empty option")
+                               : "unknown option \"+" + keyword + "\""));
+    }
+    at = next;
+  }
+  return copied;
+}
+
+void checkOpenString(const std::string& source, Findings* findings) {
+  const size_t length = source.size();
+  if (length + 1 > MAXINFOSIZE) {
+    findings->fail("the open string is " + std::to_string(length) + " characters; XA allows " +
+                   std::to_string(MAXINFOSIZE - 1));
+  } else {
+    findings->ok("the open string is " + std::to_string(length) + " of at most " + std::to_string(MAXINFOSIZE - 1) +
+                 " characters");
+  }
+  if (source.size() < 9 || !sameIgnoringCase(source.substr(0, 9), "ORACLE_XA")) {
+    findings->fail("the open string does not begin with ORACLE_XA: the client receives an empty string");
+    return;
+  }
+  const std::string expected = analyseOptions(source, findings);
+
+  char dtcOutput[MAXINFOSIZE] = {0};
+  const int32_t dtc = parse_open_options(source.c_str(), static_cast<uint32_t>(length), dtcOutput, sizeof(dtcOutput));
+  if (dtc == kOpenStringTooLong) {
+    findings->fail("DTC switch: the filtered string does not fit 255 characters; xa_open answers XAER_RMERR");
+  } else {
+    findings->ok("DTC switch: the client receives \"" + maskAll(dtcOutput) + "\"");
+    if (expected != dtcOutput)
+      findings->warn("the reading above differs from the module's own filter; the line before is what the client gets");
+  }
+  char rewritten[kOpenBufferSize] = {0}, mqOutput[kOpenBufferSize] = {0};
+  if (rewrite_db_name(source.c_str(), rewritten, sizeof(rewritten)) != 0 ||
+      parse_open_options(rewritten, static_cast<uint32_t>(std::strlen(rewritten)), mqOutput, sizeof(mqOutput)) ==
+          kOpenStringTooLong) {
+    findings->fail("MQ switch: the rewritten string does not fit; xa_open answers XAER_RMERR");
+  } else {
+    findings->ok("MQ switch: the client receives \"" + maskAll(mqOutput) +
+                 "\" (the +DB value gets the process and thread ids, here " +
+                 std::to_string(platform::currentProcessId()) + " and " + std::to_string(platform::currentThreadId()) +
+                 ")");
+  }
+  if (trace_options_level() == 2 && trace_options_dll_name() == nullptr)
+    findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) + ": the MQ switch will not trace");
+}
+
+void checkTraceLibrary(const std::string& name, Findings* findings) {
+  platform::Library* library = platform::libraryLoad(name.c_str());
+  if (library == nullptr) {
+    findings->fail("the trace library " + name + " does not load: tracing stays off");
+    return;
+  }
+  const std::string required = missingExports(library, {"TraceOpenLogFile", "TraceCloseLogFile", "TraceVersion"});
+  if (!required.empty()) {
+    findings->fail("the trace library " + name + " lacks " + required + ": it is refused and tracing stays off");
+    return;
+  }
+  using VersionFunction = int32_t (*)();
+  const int32_t version = reinterpret_cast<VersionFunction>(platform::librarySymbol(library, "TraceVersion"))();
+  if (version < 1000) {
+    findings->fail("the trace library " + name + " has interface version " + std::to_string(version) +
+                   ", below 1000: it is refused");
+    return;
+  }
+  const std::string optional =
+      missingExports(library, {"mvTraceEntry", "mvTraceExit", "mvTraceData", "mvTraceInit", "mvSetTraceLevel"});
+  const std::string text = "the trace library " + name + " loads, interface version " + std::to_string(version);
+  if (optional.empty()) {
+    findings->ok(text + ", every export present");
+  } else {
+    findings->warn(text + "; it lacks " + optional + " (those records or calls are skipped)");
+  }
+}
+
+}  // namespace
+
+int runCheck(const CheckRequest& request) {
+  Findings findings;
+  checkModule(request, &findings);
+  checkClientLibraries(request, &findings);
+  std::string traceLibrary = request.traceLibrary;
+  if (request.hasOpenString) {
+    checkOpenString(request.openString, &findings);
+    if (traceLibrary.empty() && trace_options_dll_name() != nullptr) traceLibrary = trace_options_dll_name();
+  }
+  if (!traceLibrary.empty()) checkTraceLibrary(traceLibrary, &findings);
+  std::printf("%d finding%s failed\n", findings.failures(), findings.failures() == 1 ? "" : "s");
+  return findings.failures();
+}
+
+}  // namespace xadriver
+}  // namespace zp

@@ -1,0 +1,302 @@
+// xadriver: drives a switch module as a transaction manager would, through
+// GetXaSwitch (Microsoft DTC) or MQStart (IBM WebSphere MQ), with built-in
+// scenarios or a script; and checks a setup for the usual causes of an
+// xa_open that answers XAER_RMERR.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tools/xadriver/check.h"
+#include "tools/xadriver/script.h"
+#include "tools/xadriver/session.h"
+
+namespace zp {
+namespace xadriver {
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: xadriver [options] run SCENARIO\n"
+    "       xadriver [options] script FILE\n"
+    "       xadriver [options] check\n"
+    "\n"
+    "Drives an XA switch module as a transaction manager would and prints each call\n"
+    "with its arguments, its result, the client thread it ran on (when the client\n"
+    "reports it) and its duration. Exit status: 0 when every result was the one\n"
+    "expected, 1 when one was not (or a check failed, or the module is unusable),\n"
+    "2 for wrong arguments.\n"
+    "\n"
+    "options:\n"
+    "  --module FILE     the switch module (default: the project's, beside the driver)\n"
+    "  --tm dtc|mq       obtain the switch as Microsoft DTC does (GetXaSwitch, the\n"
+    "                    default) or as IBM WebSphere MQ does (MQStart)\n"
+    "  --open STRING     the open string of the scenarios; {rmid} becomes the rmid\n"
+    "                    (default ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo);\n"
+    "                    for check, the open string to analyse\n"
+    "  --rmid N          the (first) rmid of a scenario (default 1)\n"
+    "  --threads N       threads of the threads scenario, one rmid each (default 4)\n"
+    "  --trace-lib NAME  check: the trace library to examine (default: the one the\n"
+    "                    open string names)\n"
+    "  --help            this text\n"
+    "\n"
+    "scenarios:\n"
+    "  two-phase   start, work, end, prepare, commit\n"
+    "  one-phase   start, work, end, commit with TMONEPHASE\n"
+    "  rollback    start, work, end, rollback; a later commit answers XAER_NOTA\n"
+    "  read-only   start, end without work; prepare answers XA_RDONLY\n"
+    "  crash       prepare a branch, then end the process without commit or close\n"
+    "  recover     in a new process: recover lists the branch the crash left in\n"
+    "              doubt, commit it, recover again lists none\n"
+    "  threads     several rmids at once, one thread each, three two-phase\n"
+    "              commits per rmid; checks which thread each client call ran on\n"
+    "  all         two-phase, one-phase, rollback, read-only and threads\n"
+    "\n"
+    "script: one call per line (# starts a comment):\n"
+    "  open RMID \"OPEN STRING\" [FLAGS] [expect RESULT]\n"
+    "  close RMID [FLAGS] [expect RESULT]\n"
+    "  start|end|prepare|commit|rollback|forget RMID XID [FLAGS] [expect RESULT]\n"
+    "  recover RMID COUNT [FLAGS] [expect RESULT]\n"
+    "  complete RMID [FLAGS] [expect RESULT]\n"
+    "  work RMID [expect RESULT]    one unit of work through the rmid's service context\n"
+    "  crash                        end the process at once\n"
+    "XID is GTRID or GTRID/BQUAL, or 'recovered' (each XID the rmid's latest recover\n"
+    "listed); FLAGS are names joined by '|' (TMONEPHASE, TMJOIN, TMSUSPEND, ...);\n"
+    "RESULT an XA name (XA_OK, XA_RDONLY, XAER_PROTO, ...) or a number.\n"
+    "\n"
+    "check: the word size of this process and of the module; which client XA\n"
+    "libraries the search finds, which one the module would take and its exports;\n"
+    "with --open, what the client receives and what is taken out or dropped; with\n"
+    "--trace-lib (or a trace library in the open string), whether it is usable.\n"
+    "One line per finding: OK, WARN or FAIL; exit status 1 when any failed.\n";
+
+const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
+
+struct Options {
+  std::string module;
+  bool dtc = true;
+  bool hasOpen = false;
+  std::string open = kDefaultOpen;
+  int rmid = 1;
+  int threads = 4;
+  std::string traceLibrary;
+  std::string command;
+  std::string argument;
+};
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::fprintf(stderr, "xadriver: %s (see xadriver --help)\n", message.c_str());
+  std::exit(kExitUsage);
+}
+
+int parseCount(const std::string& option, const std::string& text, int lowest, int highest) {
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < lowest || value > highest)
+    usageError(option + " needs a number from " + std::to_string(lowest) + " to " + std::to_string(highest));
+  return static_cast<int>(value);
+}
+
+std::string programDir(const char* argv0) {
+  const std::string path = argv0 == nullptr ? "" : argv0;
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+Options parseOptions(int argc, char** argv) {
+  Options options;
+  std::vector<std::string> words;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usageError(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--module") {
+      options.module = value();
+    } else if (arg == "--tm") {
+      const std::string tm = value();
+      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not '" + tm + "'");
+      options.dtc = tm == "dtc";
+    } else if (arg == "--open") {
+      options.open = value();
+      options.hasOpen = true;
+    } else if (arg == "--rmid") {
+      options.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 64);
+    } else if (arg == "--threads") {
+      options.threads = parseCount(arg, value(), 1, 64);
+    } else if (arg == "--trace-lib") {
+      options.traceLibrary = value();
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      usageError("unknown option " + arg);
+    } else {
+      words.push_back(arg);
+    }
+  }
+  if (words.empty()) usageError("no command given: run, script or check");
+  options.command = words[0];
+  if (options.command == "check") {
+    if (words.size() != 1) usageError("check takes no further arguments");
+  } else if (options.command == "run" || options.command == "script") {
+    if (words.size() != 2) usageError(options.command + " takes exactly one " +
+                                      (options.command == "run" ? "scenario" : "file"));
+    options.argument = words[1];
+  } else {
+    usageError("unknown command '" + options.command + "'");
+  }
+  return options;
+}
+
+std::vector<Step> parseOrDie(const std::string& text, const std::string& origin) {
+  std::vector<Step> steps;
+  std::string error;
+  if (!parseScript(text, &steps, &error)) {
+    std::fprintf(stderr, "xadriver: %s: %s\n", origin.c_str(), error.c_str());
+    std::exit(kExitUsage);
+  }
+  return steps;
+}
+
+std::string threadScript(int rmid, const std::string& open) {
+  std::string body;
+  for (int k = 1; k <= 3; ++k) {
+    const std::string xid = "mt-" + std::to_string(rmid) + "-" + std::to_string(k) + "/b";
+    const std::string r = std::to_string(rmid) + " ";
+    body += "start " + r + xid + " expect XA_OK\nwork " + r + "expect XA_OK\nend " + r + xid + " expect XA_OK\n" +
+            "prepare " + r + xid + " expect XA_OK\ncommit " + r + xid + " expect XA_OK\n";
+  }
+  std::string opened = open;
+  for (size_t at = opened.find("{rmid}"); at != std::string::npos; at = opened.find("{rmid}"))
+    opened.replace(at, 6, std::to_string(rmid));
+  return "open " + std::to_string(rmid) + " \"" + opened + "\" expect XA_OK\n" + body + "close " +
+         std::to_string(rmid) + " expect XA_OK\n";
+}
+
+struct ThreadJob {
+  Session* session;
+  std::vector<Step> steps;
+  platform::Semaphore* done;
+};
+
+uint32_t runJob(void* raw) {
+  ThreadJob* job = static_cast<ThreadJob*>(raw);
+  job->session->run(job->steps);
+  platform::semaphoreRelease(job->done);
+  return 0;
+}
+
+// Several rmids at once, each on a thread of its own.
+bool runThreads(const Target& target, const ClientProbe& probe, const Options& options) {
+  std::printf("== threads: %d rmids at once, one thread each\n", options.threads);
+  std::fflush(stdout);
+  std::vector<Session> sessions;
+  for (int i = 0; i < options.threads; ++i)
+    sessions.emplace_back(target, probe, true, "[rmid " + std::to_string(options.rmid + i) + "] ");
+  std::vector<ThreadJob> jobs(static_cast<size_t>(options.threads));
+  for (int i = 0; i < options.threads; ++i) {
+    ThreadJob& job = jobs[static_cast<size_t>(i)];
+    job.session = &sessions[static_cast<size_t>(i)];
+    job.steps = parseOrDie(threadScript(options.rmid + i, options.open), "threads");
+    job.done = platform::semaphoreCreate();
+  }
+  for (ThreadJob& job : jobs) {
+    uint32_t id = 0;
+    if (job.done == nullptr || !platform::threadStartDetached(runJob, &job, &id)) {
+      std::fprintf(stderr, "xadriver: cannot start a thread\n");
+      std::exit(1);
+    }
+  }
+  bool good = true;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    platform::semaphoreWait(jobs[i].done);
+    platform::semaphoreClose(jobs[i].done);
+    sessions[i].checkThreads();
+    std::fputs(sessions[i].output().c_str(), stdout);
+    good = good && sessions[i].failures() == 0;
+  }
+  return good;
+}
+
+bool runScenario(const Target& target, const ClientProbe& probe, const Options& options, const std::string& name) {
+  if (name == "threads") return runThreads(target, probe, options);
+  const std::string text = scenarioScript(name, options.rmid, options.open);
+  if (text.empty()) usageError("unknown scenario '" + name + "'");
+  std::printf("== %s\n", name.c_str());
+  std::fflush(stdout);
+  Session session(target, probe, false, "");
+  session.run(parseOrDie(text, name));
+  session.checkThreads();
+  return session.failures() == 0;
+}
+
+int runMain(int argc, char** argv) {
+  const Options parsed = parseOptions(argc, argv);
+  Options options = parsed;
+  if (options.module.empty()) {
+#ifdef _WIN32
+    options.module = "zpor8dtc23.dll";
+#else
+    options.module = programDir(argv[0]) + "/libzpor8dtc23.so";
+#endif
+  }
+  // The module's open-string filter is used in this process too; it upper-
+  // cases in the code page, as the module does once it is loaded.
+  platform::codePageSelect();
+  if (options.command == "check") {
+    CheckRequest request;
+    request.moduleFile = options.module;
+    request.programDir = programDir(argv[0]);
+    request.hasOpenString = options.hasOpen;
+    request.openString = options.open;
+    request.traceLibrary = options.traceLibrary;
+    return runCheck(request) == 0 ? 0 : 1;
+  }
+
+  std::vector<Step> scriptSteps;
+  if (options.command == "script") {
+    std::ifstream in(options.argument);
+    if (!in) usageError("cannot read the script " + options.argument);
+    std::stringstream text;
+    text << in.rdbuf();
+    scriptSteps = parseOrDie(text.str(), options.argument);
+  } else {
+    bool known = options.argument == "threads" || options.argument == "all";
+    for (int i = 0; i < kScenarioCount; ++i) known = known || options.argument == kScenarioNames[i];
+    if (!known) usageError("unknown scenario '" + options.argument + "'");
+  }
+
+  Target target;
+  std::string error;
+  if (!loadTarget(options.module, options.dtc, &target, &error)) {
+    std::fprintf(stderr, "xadriver: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("-- switch \"%.32s\" from %s through %s\n", target.sw->name, options.module.c_str(),
+              options.dtc ? "GetXaSwitch (Microsoft DTC)" : "MQStart (IBM WebSphere MQ)");
+  const ClientProbe probe = probeClient();
+  bool good = true;
+  if (options.command == "script") {
+    Session session(target, probe, false, "");
+    good = session.run(scriptSteps);
+  } else if (options.argument == "all") {
+    for (const char* name : {"two-phase", "one-phase", "rollback", "read-only", "threads"})
+      good = runScenario(target, probe, options, name) && good;
+  } else {
+    good = runScenario(target, probe, options, options.argument);
+  }
+  std::printf("%s\n", good ? "-- every result as expected" : "-- UNEXPECTED results: see above");
+  return good ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace xadriver
+}  // namespace zp
+
+int main(int argc, char** argv) { return zp::xadriver::runMain(argc, argv); }
