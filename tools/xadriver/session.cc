@@ -205,7 +205,9 @@ int Session::call(const Step& step, XID* xid, std::string* arguments) {
 }
 
 void Session::record(const Step& step, const std::string& text, int result, double milliseconds, uint32_t thread) {
-  std::string out = text + "\n      = " + resultName(result) + " (" + std::to_string(result) + ")";
+  // A recover's non-negative result is a count, not a code.
+  const std::string name = step.op == Op::kRecover && result >= 0 ? std::to_string(result) : resultName(result);
+  std::string out = text + "\n      = " + name + " (" + std::to_string(result) + ")";
   if (thread != 0) out += "  client thread " + std::to_string(thread);
   char duration[32];
   std::snprintf(duration, sizeof(duration), "  %.3f ms", milliseconds);
@@ -307,11 +309,12 @@ bool Session::checkThreads() {
       ok = threads.size() == 1 && thread != caller;
       line += ok ? "every client call ran on worker thread " + std::to_string(thread) + " (the caller is thread " +
                        std::to_string(caller) + ")"
-                 : "client calls ran on " + std::to_string(threads.size()) + " threads, or on the caller's";
+             : threads.size() == 1 ? "client calls ran on the caller's thread " + std::to_string(caller) + ", not on a worker"
+                                   : "client calls ran on " + std::to_string(threads.size()) + " different threads";
     } else {
       ok = threads.size() == 1 && thread == caller;
       line += ok ? "every client call ran on the caller's thread " + std::to_string(thread)
-                 : "client calls ran on " + std::to_string(threads.size()) + " threads, not the caller's";
+                 : "client calls ran on " + std::to_string(threads.size()) + " thread(s) other than the caller's";
     }
     emit(line + (ok ? "  OK" : "  UNEXPECTED"));
     if (!ok) {

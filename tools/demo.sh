@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# A short session with the module on the native target, against the reference
+# resource manager and the reference trace library: a two-phase commit through
+# each switch (traced on the MQ switch), a crash between prepare and commit
+# recovered by a new process, and several rmids at once on the DTC switch.
+# Builds what is missing first. Exits non-zero when anything did not behave as
+# shown.
+#   tools/demo.sh BUILD_DIR
+set -uo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build/demo}
+
+say() { printf '%s\n' "$*"; }
+step() { printf '\n== %s\n' "$*"; }
+
+if [ ! -x "$BUILD/bin/xadriver" ] || [ ! -e "$BUILD/bin/libzptrace.so" ] || [ ! -e "$BUILD/refrm/libxa80.so" ]; then
+  say "building the module, the driver and the reference libraries in $BUILD (first run only) ..."
+  launcher=()
+  command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  mkdir -p "$BUILD"
+  if ! cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DZP_TESTS=OFF "${launcher[@]}" >"$BUILD/demo-build.log" 2>&1 ||
+    ! cmake --build "$BUILD" -j "${ZP_JOBS:-2}" --target xadriver zpor8dtc23 zp_refrm zptrace >>"$BUILD/demo-build.log" 2>&1; then
+    tail -30 "$BUILD/demo-build.log"
+    say "demo: the build failed (log: $BUILD/demo-build.log)"
+    exit 1
+  fi
+fi
+
+RUN=$BUILD/demo-run
+rm -rf "$RUN"
+mkdir -p "$RUN"
+DRIVER=$BUILD/bin/xadriver
+TRACE_LIB=$BUILD/bin/libzptrace.so
+TRACE_LOG=$RUN/trace.log
+# The module finds the reference resource manager by the ordinary library
+# search; its journal goes to a folder of this run.
+export LD_LIBRARY_PATH=$BUILD/refrm${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
+export ZP_REFRM_JOURNAL_DIR=$RUN/journal
+OPEN='ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo'
+
+passed=0
+failed=0
+# check NAME OUTPUT_FILE STATUS WANTED_STATUS REGEX...: every regex must match.
+check() {
+  local name=$1 file=$2 status=$3 wanted=$4
+  shift 4
+  local ok=1 pattern
+  [ "$status" -eq "$wanted" ] || ok=0
+  for pattern in "$@"; do grep -Eq -- "$pattern" "$file" || { ok=0; say "   missing: $pattern"; }; done
+  if [ $ok -eq 1 ]; then
+    passed=$((passed + 1))
+    say "   -> $name: as expected"
+  else
+    failed=$((failed + 1))
+    say "   -> $name: NOT as expected (exit status $status; full output in $file)"
+  fi
+}
+# Shows the call lines of a driver run, each call on one line.
+calls() { sed -n '/^xa_\|^work\|^\[rmid/{N;s/\n */  /;p}' "$1" | sed 's/^/   /'; }
+
+step "1. Two-phase commit through the DTC switch (GetXaSwitch)"
+"$DRIVER" --tm dtc --open "$OPEN" run two-phase >"$RUN/dtc.out" 2>&1
+status=$?
+calls "$RUN/dtc.out"
+grep -E '^rmid' "$RUN/dtc.out" | sed 's/^/   /'
+check "two-phase commit, DTC" "$RUN/dtc.out" $status 0 'xa_prepare.*= XA_OK' 'xa_commit.*= XA_OK' \
+  'every client call ran on worker thread'
+
+step "2. Two-phase commit through the MQ switch (MQStart), traced"
+"$DRIVER" --tm mq --open "$OPEN+Trace=2+TraceDll64=$TRACE_LIB+TraceFile=$TRACE_LOG" run two-phase >"$RUN/mq.out" 2>&1
+status=$?
+calls "$RUN/mq.out"
+grep -E '^rmid' "$RUN/mq.out" | sed 's/^/   /'
+check "two-phase commit, MQ" "$RUN/mq.out" $status 0 'xa_prepare.*= XA_OK' 'xa_commit.*= XA_OK' \
+  "every client call ran on the caller's thread"
+
+step "3. A crash between prepare and commit, recovered by a new process"
+"$DRIVER" --tm dtc --rmid 7 --open "$OPEN" run crash >"$RUN/crash.out" 2>&1
+status=$?
+calls "$RUN/crash.out" | tail -2
+grep -E '^-- the process ends' "$RUN/crash.out" | sed 's/^/   /'
+say "   journal: $(cat "$ZP_REFRM_JOURNAL_DIR"/zpdemo.journal 2>/dev/null | head -1)"
+check "crash after prepare" "$RUN/crash.out" $status 0 'xa_prepare.*= XA_OK' 'simulated crash'
+"$DRIVER" --tm dtc --rmid 7 --open "$OPEN" run recover >"$RUN/recover.out" 2>&1
+status=$?
+sed -n '/^xa_recover/,/^xa_close/p' "$RUN/recover.out" | sed -n '/^xa_/{N;s/\n */  /;p};/in doubt/p' | sed 's/^/   /'
+check "recovery in a new process" "$RUN/recover.out" $status 0 'xa_recover.*= 1 \(1\)' 'in doubt: 0x5a50:crash-7' \
+  'xa_commit.*= XA_OK'
+
+step "4. Four rmids at once on the DTC switch, one thread each"
+"$DRIVER" --tm dtc --threads 4 --rmid 1 --open "$OPEN" run threads >"$RUN/threads.out" 2>&1
+status=$?
+grep -E '^\[rmid [0-9]+\] rmid' "$RUN/threads.out" | sed 's/^\[rmid [0-9]*\] /   /'
+say "   ($(grep -c '^\[rmid [0-9]*\] xa_' "$RUN/threads.out") calls in all; full output in $RUN/threads.out)"
+check "four rmids at once" "$RUN/threads.out" $status 0 \
+  'rmid 1: every client call ran on worker thread' 'rmid 2: every client call ran on worker thread' \
+  'rmid 3: every client call ran on worker thread' 'rmid 4: every client call ran on worker thread'
+
+step "5. The trace log of step 2 (excerpt)"
+head -n 12 "$TRACE_LOG" 2>/dev/null | cut -c1-150 | sed 's/^/   /'
+say "   ... ($(wc -l <"$TRACE_LOG" 2>/dev/null || echo 0) lines in $TRACE_LOG)"
+: >"$RUN/none.out"
+tracing_ok=0
+grep -q 'or8_mq_xa_open' "$TRACE_LOG" 2>/dev/null && grep -q 'xid->gtrid: ' "$TRACE_LOG" &&
+  grep -q 'or8_mq_xa_commit' "$TRACE_LOG" && ! grep -q 'tiger' "$TRACE_LOG" || tracing_ok=1
+check "trace records" "$TRACE_LOG" $tracing_ok 0 'or8_mq_xa_prepare'
+
+say ""
+if [ $failed -eq 0 ]; then
+  say "demo: all $passed steps behaved as shown (work files in $RUN)"
+  exit 0
+fi
+say "demo: $failed of $((passed + failed)) steps did NOT behave as shown (work files in $RUN)"
+exit 1
