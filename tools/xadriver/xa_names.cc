@@ -25,7 +25,13 @@ const Named kResults[] = {
     {"XAER_RMFAIL", XAER_RMFAIL}, {"XAER_DUPID", XAER_DUPID},   {"XAER_OUTSIDE", XAER_OUTSIDE},
 };
 
-const Named kFlags[] = {
+// Flags as 32-bit patterns: TMASYNC does not fit a 32-bit long.
+struct NamedFlag {
+  const char* name;
+  unsigned long value;
+};
+
+const NamedFlag kFlags[] = {
     {"TMASYNC", TMASYNC},     {"TMONEPHASE", TMONEPHASE},     {"TMFAIL", TMFAIL},
     {"TMNOWAIT", TMNOWAIT},   {"TMRESUME", TMRESUME},         {"TMSUCCESS", TMSUCCESS},
     {"TMSUSPEND", TMSUSPEND}, {"TMSTARTRSCAN", TMSTARTRSCAN}, {"TMENDRSCAN", TMENDRSCAN},
@@ -67,8 +73,8 @@ std::string flagsName(long flags) {
   if (flags == TMNOFLAGS) return "TMNOFLAGS";
   std::string text;
   unsigned long rest = static_cast<unsigned long>(flags) & 0xffffffffUL;
-  for (const Named& named : kFlags) {
-    const unsigned long bit = static_cast<unsigned long>(named.value) & 0xffffffffUL;
+  for (const NamedFlag& named : kFlags) {
+    const unsigned long bit = named.value & 0xffffffffUL;
     if ((rest & bit) == bit) {
       text += (text.empty() ? "" : "|") + std::string(named.name);
       rest &= ~bit;
@@ -91,9 +97,9 @@ bool parseFlags(const std::string& text, long* flags) {
     const std::string word = text.substr(at, bar - at);
     long bit = 0;
     bool known = word == "TMNOFLAGS" || parseNumber(word, &bit);
-    for (const Named& named : kFlags) {
+    for (const NamedFlag& named : kFlags) {
       if (word == named.name) {
-        bit = named.value;
+        bit = static_cast<long>(named.value);
         known = true;
       }
     }
