@@ -46,7 +46,10 @@ check() {
   shift 4
   local ok=1 pattern
   [ "$status" -eq "$wanted" ] || ok=0
-  for pattern in "$@"; do grep -Eq -- "$pattern" "$file" || { ok=0; say "   missing: $pattern"; }; done
+  # A call and its result are two lines of the driver's output: match them as one.
+  local joined
+  joined=$(sed '/^xa_\|^work\|^\[rmid [0-9]*\] xa_/{N;s/\n\(\[rmid [0-9]*\]\)\? */  /}' "$file")
+  for pattern in "$@"; do grep -Eq -- "$pattern" <<<"$joined" || { ok=0; say "   missing: $pattern"; }; done
   if [ $ok -eq 1 ]; then
     passed=$((passed + 1))
     say "   -> $name: as expected"
@@ -56,23 +59,25 @@ check() {
   fi
 }
 # Shows the call lines of a driver run, each call on one line.
-calls() { sed -n '/^xa_\|^work\|^\[rmid/{N;s/\n */  /;p}' "$1" | sed 's/^/   /'; }
+calls() { sed -n '/^xa_\|^work/{N;s/\n */  /;p}' "$1" | sed 's/^/   /'; }
+
+# two_phase TM OUTPUT THREAD_LINE OPEN: a two-phase commit through one switch.
+two_phase() {
+  local tm=$1 out=$2 thread_line=$3 open=$4
+  "$DRIVER" --tm "$tm" --open "$open" run two-phase >"$out" 2>&1
+  local status=$?
+  calls "$out"
+  grep -E '^rmid' "$out" | sed 's/^/   /'
+  check "two-phase commit through the $tm switch" "$out" $status 0 'xa_prepare.*= XA_OK' 'xa_commit.*= XA_OK' \
+    "$thread_line"
+}
 
 step "1. Two-phase commit through the DTC switch (GetXaSwitch)"
-"$DRIVER" --tm dtc --open "$OPEN" run two-phase >"$RUN/dtc.out" 2>&1
-status=$?
-calls "$RUN/dtc.out"
-grep -E '^rmid' "$RUN/dtc.out" | sed 's/^/   /'
-check "two-phase commit, DTC" "$RUN/dtc.out" $status 0 'xa_prepare.*= XA_OK' 'xa_commit.*= XA_OK' \
-  'every client call ran on worker thread'
+two_phase dtc "$RUN/dtc.out" 'every client call ran on worker thread' "$OPEN"
 
 step "2. Two-phase commit through the MQ switch (MQStart), traced"
-"$DRIVER" --tm mq --open "$OPEN+Trace=2+TraceDll64=$TRACE_LIB+TraceFile=$TRACE_LOG" run two-phase >"$RUN/mq.out" 2>&1
-status=$?
-calls "$RUN/mq.out"
-grep -E '^rmid' "$RUN/mq.out" | sed 's/^/   /'
-check "two-phase commit, MQ" "$RUN/mq.out" $status 0 'xa_prepare.*= XA_OK' 'xa_commit.*= XA_OK' \
-  "every client call ran on the caller's thread"
+two_phase mq "$RUN/mq.out" "every client call ran on the caller's thread" \
+  "$OPEN+Trace=2+TraceDll64=$TRACE_LIB+TraceFile=$TRACE_LOG"
 
 step "3. A crash between prepare and commit, recovered by a new process"
 "$DRIVER" --tm dtc --rmid 7 --open "$OPEN" run crash >"$RUN/crash.out" 2>&1

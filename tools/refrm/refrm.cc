@@ -105,22 +105,24 @@ void loadJournal(Database* database) {
   }
 }
 
-// The branch of xid, or null; *result is set for a call that cannot go on.
-Branch* findBranch(Connection* connection, const XID* xid, int* result) {
-  if (connection == nullptr) {
-    *result = XAER_PROTO;
-    return nullptr;
-  }
-  if (xid == nullptr || !xidIsValid(*xid)) {
+// The common start of the entries that name a branch: notes the calling
+// thread, then finds the rmid's connection and the branch of xid. Returns the
+// branch, or null with *result set: XAER_INVAL for bad flags or a bad XID,
+// XAER_PROTO when the rmid is not open, XAER_NOTA for an unknown branch (then
+// *connection is set). REQUIRES: the lock is held.
+Branch* lookUp(int rmid, const XID* xid, bool flagsValid, Connection** connection, int* result) {
+  *connection = enter(rmid);
+  *result = XA_OK;
+  if (!flagsValid || xid == nullptr || !xidIsValid(*xid)) {
     *result = XAER_INVAL;
-    return nullptr;
-  }
-  auto found = connection->database->branches.find(xidKey(*xid));
-  if (found == connection->database->branches.end()) {
+  } else if (*connection == nullptr) {
+    *result = XAER_PROTO;
+  } else {
+    auto found = (*connection)->database->branches.find(xidKey(*xid));
+    if (found != (*connection)->database->branches.end()) return &found->second;
     *result = XAER_NOTA;
-    return nullptr;
   }
-  return &found->second;
+  return nullptr;
 }
 
 // Ends a branch for good; a prepared one is marked finished in the journal.
@@ -190,12 +192,11 @@ int refrmClose(char*, int rmid, long flags) {
 
 int refrmStart(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
   const long mode = flags & ~TMNOWAIT;
-  if (mode != TMNOFLAGS && mode != TMJOIN && mode != TMRESUME) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = findBranch(connection, xid, &result);
-  if (connection == nullptr || result == XAER_INVAL) return result;
+  Branch* branch = lookUp(rmid, xid, mode == TMNOFLAGS || mode == TMJOIN || mode == TMRESUME, &connection, &result);
+  if (result != XA_OK && result != XAER_NOTA) return result;
   if (!connection->current.empty()) return XAER_PROTO;
   if (mode == TMNOFLAGS) {
     if (branch != nullptr) return XAER_DUPID;
@@ -217,10 +218,9 @@ int refrmStart(XID* xid, int rmid, long flags) {
 
 int refrmEnd(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
-  if (flags != TMSUCCESS && flags != TMSUSPEND && flags != TMFAIL) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = findBranch(connection, xid, &result);
+  Branch* branch = lookUp(rmid, xid, flags == TMSUCCESS || flags == TMSUSPEND || flags == TMFAIL, &connection, &result);
   if (branch == nullptr) return result;
   const bool associatedHere = branch->state == REFRM_ACTIVE && branch->rmid == rmid;
   const bool suspended = branch->state == REFRM_SUSPENDED;
@@ -236,10 +236,9 @@ int refrmEnd(XID* xid, int rmid, long flags) {
 
 int refrmPrepare(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
-  if (flags != TMNOFLAGS) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = findBranch(connection, xid, &result);
+  Branch* branch = lookUp(rmid, xid, flags == TMNOFLAGS, &connection, &result);
   if (branch == nullptr) return result;
   if (branch->state == REFRM_ROLLBACK_ONLY) return finish(connection, branch, XA_RBROLLBACK);
   if (branch->state != REFRM_IDLE) return XAER_PROTO;
@@ -251,11 +250,10 @@ int refrmPrepare(XID* xid, int rmid, long flags) {
 
 int refrmCommit(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
   const long mode = flags & ~TMNOWAIT;
-  if (mode != TMNOFLAGS && mode != TMONEPHASE) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = findBranch(connection, xid, &result);
+  Branch* branch = lookUp(rmid, xid, mode == TMNOFLAGS || mode == TMONEPHASE, &connection, &result);
   if (branch == nullptr) return result;
   if (mode == TMONEPHASE) {
     if (branch->state == REFRM_ROLLBACK_ONLY) return finish(connection, branch, XA_RBROLLBACK);
@@ -266,10 +264,9 @@ int refrmCommit(XID* xid, int rmid, long flags) {
 
 int refrmRollback(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
-  if (flags != TMNOFLAGS) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = findBranch(connection, xid, &result);
+  Branch* branch = lookUp(rmid, xid, flags == TMNOFLAGS, &connection, &result);
   if (branch == nullptr) return result;
   if (branch->state == REFRM_ACTIVE) return XAER_PROTO;
   return finish(connection, branch, XA_OK);
@@ -300,11 +297,10 @@ int refrmRecover(XID* xids, long count, int rmid, long flags) {
 
 int refrmForget(XID* xid, int rmid, long flags) {
   Locked locked;
-  Connection* connection = enter(rmid);
-  if (flags != TMNOFLAGS) return XAER_INVAL;
+  Connection* connection = nullptr;
   int result = XA_OK;
   // No branch is ever completed heuristically, so there is nothing to forget.
-  return findBranch(connection, xid, &result) == nullptr ? result : XAER_PROTO;
+  return lookUp(rmid, xid, flags == TMNOFLAGS, &connection, &result) == nullptr ? result : XAER_PROTO;
 }
 
 int refrmComplete(int*, int*, int rmid, long) {
