@@ -158,7 +158,7 @@ TEST_F(RefrmTest, EachCallInEachBranchStateGetsTheStateTablesAnswer) {
   int rmid = 1000;
   for (int state = kNone; state <= kPrepared; ++state) {
     for (int call = 0; call < kCallCount; ++call, ++rmid) {
-      const std::string row = std::string(kCallNames[call]) + " on a " + kStartNames[state] + " branch";
+      const std::string row = std::string(kCallNames[call]) + " in branch state \"" + kStartNames[state] + "\"";
       const std::string db = "states" + std::to_string(rmid);
       ASSERT_EQ(openRmid(sw(), rmid, db), XA_OK) << row;
       XID xid = makeXid(0x5a50, "table-" + std::to_string(rmid), "b");

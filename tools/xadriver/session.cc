@@ -251,6 +251,7 @@ void Session::runOne(const Step& step, XID* xid) {
     return;
   }
   std::string arguments;
+  const XID before = xid != nullptr ? *xid : XID();
   const auto started = std::chrono::steady_clock::now();
   const int result = call(step, xid, &arguments);
   const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
@@ -258,6 +259,9 @@ void Session::runOne(const Step& step, XID* xid) {
   if (thread != 0) clientThreads_[step.rmid].insert(thread);
   callerThreads_[step.rmid] = platform::currentThreadId();
   record(step, std::string(opName(step.op)) + "(" + arguments + ")", result, took.count(), thread);
+  // The DTC switch widens the branch qualifier before it passes the XID on.
+  if (xid != nullptr && std::memcmp(&before, xid, sizeof(before)) != 0)
+    emit("      the switch changed the XID to " + describeXid(*xid));
   if (step.op == Op::kRecover) {
     for (const XID& found : recovered_[step.rmid]) emit("      in doubt: " + describeXid(found));
   }
