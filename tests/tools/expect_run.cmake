@@ -1,11 +1,16 @@
 # Runs a program and holds its exit status and output against expectations.
 #   cmake -DCOMMAND=<;-list> -DSTATUS=<n> [-DEXPECT=<;-list of regexes>]
-#         [-DFORBID=<;-list of regexes>] -P expect_run.cmake
+#         [-DFORBID=<;-list of regexes>] [-DFILE=<path> -DFILE_EXPECT=<regexes>
+#         -DFILE_FORBID=<regexes>] -P expect_run.cmake
+# FILE is removed before the run and read after it.
 # The working directory and the environment are the test's own. Lists may
 # also be given with "@@" between their items.
-foreach(list COMMAND EXPECT FORBID)
+foreach(list COMMAND EXPECT FORBID FILE_EXPECT FILE_FORBID)
   string(REPLACE "@@" ";" ${list} "${${list}}")
 endforeach()
+if(FILE)
+  file(REMOVE "${FILE}")
+endif()
 execute_process(COMMAND ${COMMAND} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
 set(problems "")
@@ -22,6 +27,24 @@ foreach(pattern IN LISTS FORBID)
     string(APPEND problems "output matches what it must not: ${pattern}\n")
   endif()
 endforeach()
+if(FILE)
+  set(content "")
+  if(EXISTS "${FILE}")
+    file(READ "${FILE}" content)
+  else()
+    string(APPEND problems "no file ${FILE}\n")
+  endif()
+  foreach(pattern IN LISTS FILE_EXPECT)
+    if(NOT "${content}" MATCHES "${pattern}")
+      string(APPEND problems "nothing in ${FILE} matches: ${pattern}\n")
+    endif()
+  endforeach()
+  foreach(pattern IN LISTS FILE_FORBID)
+    if("${content}" MATCHES "${pattern}")
+      string(APPEND problems "${FILE} holds what it must not: ${pattern}\n")
+    endif()
+  endforeach()
+endif()
 if(problems)
   message(FATAL_ERROR "${problems}")
 endif()
