@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/xadriver/open_text.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"
 #include "zpor8dtc23/xa.h"
@@ -33,16 +34,6 @@ class Findings {
   }
   int failures_ = 0;
 };
-
-bool sameIgnoringCase(const std::string& a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const char x = static_cast<char>(a[i] >= 'a' && a[i] <= 'z' ? a[i] - 32 : a[i]);
-    const char y = static_cast<char>(b[i] >= 'a' && b[i] <= 'z' ? b[i] - 32 : b[i]);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // The word size of a shared library file from its header: 32 or 64, or 0
 // when the file cannot be read or is neither ELF nor PE.
@@ -184,28 +175,6 @@ void checkClientLibraries(const CheckRequest& request, Findings* findings) {
   }
 }
 
-// "+Acc=P/user/password" shown with the password as "****".
-std::string maskPassword(const std::string& option) {
-  const size_t equals = option.find('=');
-  if (equals == std::string::npos || !sameIgnoringCase(option.substr(1, equals - 1), "ACC")) return option;
-  const size_t first = option.find('/', equals), second = first == std::string::npos ? first : option.find('/', first + 1);
-  if (second == std::string::npos) return option;
-  return option.substr(0, second + 1) + "****";
-}
-
-std::string maskAll(const std::string& text) {
-  std::string out;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t next = text.find('+', at + 1);
-    if (next == std::string::npos) next = text.size();
-    const std::string piece = text.substr(at, next - at);
-    out += piece[0] == '+' ? maskPassword(piece) : piece;
-    at = next;
-  }
-  return out;
-}
-
 // Reads each option as the module's filter does and says what becomes of it.
 // Returns the string the copied options make, for comparison with the
 // module's own result.
@@ -249,7 +218,7 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
                        ", which starts no tracing (only 2 does)");
       }
     }
-    if (!known && (sameIgnoringCase(keyword, ownKeyword.c_str()) || sameIgnoringCase(keyword, "TraceFile"))) {
+    if (!known && (sameIgnoringCase(keyword, ownKeyword) || sameIgnoringCase(keyword, "TraceFile"))) {
       known = true;
       const size_t space = value.find(' ');
       const std::string name = value.substr(0, space);
@@ -262,7 +231,7 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
         findings->ok("taken out " + shown + ": " + what + " \"" + name + "\"");
       }
     }
-    if (!known && sameIgnoringCase(keyword, otherKeyword.c_str())) {
+    if (!known && sameIgnoringCase(keyword, otherKeyword)) {
       known = true;
       findings->warn("dropped " + shown + ": this is a " + std::to_string(sizeof(void*) * 8) + "-bit process, which reads +" +
                      ownKeyword);
@@ -300,7 +269,7 @@ void checkOpenString(const std::string& source, Findings* findings) {
   if (dtc == kOpenStringTooLong) {
     findings->fail("DTC switch: the filtered string does not fit 255 characters; xa_open answers XAER_RMERR");
   } else {
-    findings->ok("DTC switch: the client receives \"" + maskAll(dtcOutput) + "\"");
+    findings->ok("DTC switch: the client receives \"" + maskPassword(dtcOutput) + "\"");
     if (expected != dtcOutput)
       findings->warn("the reading above differs from the module's own filter; the line before is what the client gets");
   }
@@ -310,7 +279,7 @@ void checkOpenString(const std::string& source, Findings* findings) {
           kOpenStringTooLong) {
     findings->fail("MQ switch: the rewritten string does not fit; xa_open answers XAER_RMERR");
   } else {
-    findings->ok("MQ switch: the client receives \"" + maskAll(mqOutput) +
+    findings->ok("MQ switch: the client receives \"" + maskPassword(mqOutput) +
                  "\" (the +DB value gets the process and thread ids, here " +
                  std::to_string(platform::currentProcessId()) + " and " + std::to_string(platform::currentThreadId()) +
                  ")");

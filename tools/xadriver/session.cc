@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/xadriver/open_text.h"
 #include "tools/xadriver/xa_names.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"
@@ -14,19 +15,6 @@ namespace xadriver {
 namespace {
 
 constexpr long kFormatId = 0x5a50;
-
-// The first "+DB=" value of an open string (letter case of the keyword
-// ignored), as the client will see it.
-std::string dbValue(const std::string& info) {
-  for (size_t at = 0; at + 4 <= info.size(); ++at) {
-    if (info[at] == '+' && (info[at + 1] == 'D' || info[at + 1] == 'd') &&
-        (info[at + 2] == 'B' || info[at + 2] == 'b') && info[at + 3] == '=') {
-      const size_t end = info.find('+', at + 4);
-      return info.substr(at + 4, end == std::string::npos ? std::string::npos : end - at - 4);
-    }
-  }
-  return "";
-}
 
 XID makeXid(const std::string& gtrid, const std::string& bqual) {
   XID xid;
@@ -57,22 +45,6 @@ const char* opName(Op op) {
     case Op::kCrash: return "crash";
   }
   return "?";
-}
-
-// The "+Acc=" password shown as "****".
-std::string masked(const std::string& info) {
-  std::string text = info;
-  for (size_t at = 0; at + 5 <= text.size(); ++at) {
-    if (text[at] != '+' || (text.compare(at + 1, 4, "ACC=") != 0 && text.compare(at + 1, 4, "Acc=") != 0 &&
-                            text.compare(at + 1, 4, "acc=") != 0))
-      continue;
-    const size_t first = text.find('/', at + 5), end = text.find('+', at + 5);
-    const size_t second = first == std::string::npos ? first : text.find('/', first + 1);
-    if (second == std::string::npos || (end != std::string::npos && second > end)) continue;
-    const size_t stop = end == std::string::npos ? text.size() : end;
-    text.replace(second + 1, stop - second - 1, "****");
-  }
-  return text;
 }
 
 }  // namespace
@@ -169,7 +141,7 @@ int Session::call(const Step& step, XID* xid, std::string* arguments) {
   if (xid != nullptr) *arguments = "xid=" + describeXid(*xid) + ", " + rmidFlags;
   switch (step.op) {
     case Op::kOpen: {
-      *arguments = quoted(masked(step.text)) + ", " + rmidFlags;
+      *arguments = quoted(maskPassword(step.text)) + ", " + rmidFlags;
       std::string info = step.text;
       return sw->xa_open_entry(&info[0], step.rmid, step.flags);
     }

@@ -1,0 +1,145 @@
+// The driver's reading and writing of text: passwords hidden in what it
+// prints, the DB name it asks the client for, result and flag names both
+// ways, and script lines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/xadriver/open_text.h"
+#include "tools/xadriver/script.h"
+#include "tools/xadriver/xa_names.h"
+#include "zpor8dtc23/xa.h"
+
+namespace zp {
+namespace xadriver {
+namespace {
+
+TEST(DriverText, PasswordsNeverShow) {
+  const struct {
+    const char* text;
+    const char* shown;
+  } rows[] = {
+      {"ORACLE_XA+Acc=P/scott/tiger+DB=x", "ORACLE_XA+Acc=P/scott/****+DB=x"},
+      {"ORACLE_XA+acc=p/scott/tiger", "ORACLE_XA+acc=p/scott/****"},
+      {"ORACLE_XA+ACC=P/u/pw/with/slashes+SqlNet=s", "ORACLE_XA+ACC=P/u/****+SqlNet=s"},
+      {"ORACLE_XA+Acc=P/u/", "ORACLE_XA+Acc=P/u/****"},
+      {"ORACLE_XA+Acc=P/scott+DB=a/b/c", "ORACLE_XA+Acc=P/scott+DB=a/b/c"},
+      {"ORACLE_XA+Acc=P/a/one+Acc=P/b/two", "ORACLE_XA+Acc=P/a/****+Acc=P/b/****"},
+      {"ORACLE_XA+Accx=P/a/b", "ORACLE_XA+Accx=P/a/b"},
+      {"+Acc=P/a/b", "+Acc=P/a/****"},
+      {"no options", "no options"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(maskPassword(row.text), row.shown) << row.text;
+}
+
+TEST(DriverText, DbValueIsTheFirstDbOption) {
+  const struct {
+    const char* text;
+    const char* value;
+  } rows[] = {
+      {"ORACLE_XA+DB=orcl+SqlNet=x", "orcl"},
+      {"ORACLE_XA+db=lower", "lower"},
+      {"ORACLE_XA+DB=first+DB=second", "first"},
+      {"ORACLE_XA+DBX=no+SqlNet=x", ""},
+      {"ORACLE_XA+SqlNet=x", ""},
+      {"ORACLE_XA+DB=", ""},
+  };
+  for (const auto& row : rows) EXPECT_EQ(dbValue(row.text), row.value) << row.text;
+}
+
+TEST(DriverText, ResultAndFlagNamesRoundTrip) {
+  for (int code : {XA_OK, XA_RDONLY, XA_RBROLLBACK, XA_HEURMIX, XAER_RMERR, XAER_NOTA, XAER_INVAL, XAER_PROTO,
+                   XAER_DUPID, XAER_OUTSIDE}) {
+    int read = 99;
+    ASSERT_TRUE(parseResult(resultName(code), &read)) << code;
+    EXPECT_EQ(read, code) << resultName(code);
+  }
+  EXPECT_EQ(resultName(-77), "-77");
+  EXPECT_EQ(flagsName(TMNOFLAGS), "TMNOFLAGS");
+  EXPECT_EQ(flagsName(TMSTARTRSCAN | TMENDRSCAN), "TMSTARTRSCAN|TMENDRSCAN");
+  EXPECT_EQ(flagsName(static_cast<long>(TMASYNC | 0x1)), "TMASYNC|0x1");
+  for (const char* text : {"TMONEPHASE", "TMJOIN|TMNOWAIT", "TMASYNC", "0x40000000", "TMSUSPEND|TMMIGRATE"}) {
+    long flags = 0;
+    ASSERT_TRUE(parseFlags(text, &flags)) << text;
+    long again = 0;
+    ASSERT_TRUE(parseFlags(flagsName(flags), &again)) << text;
+    EXPECT_EQ(again, flags) << text;
+  }
+  long flags = 0;
+  EXPECT_FALSE(parseFlags("TMONEPHASE|TMBOGUS", &flags));
+  EXPECT_FALSE(parseFlags("", &flags));
+}
+
+TEST(DriverText, ScriptLinesAndTheirMistakes) {
+  std::vector<Step> steps;
+  std::string error;
+  ASSERT_TRUE(parseScript("# comment\n"
+                          "open 3 \"ORACLE_XA+DB=a b\" expect XA_OK\n"
+                          "end 3 g/q\n"
+                          "commit -2 g TMONEPHASE expect XAER_NOTA   # trailing comment\n"
+                          "recover 3 5\n"
+                          "commit 3 recovered expect 0\n",
+                          &steps, &error))
+      << error;
+  ASSERT_EQ(steps.size(), 5u);
+  EXPECT_EQ(steps[0].text, "ORACLE_XA+DB=a b");
+  EXPECT_TRUE(steps[0].checked);
+  EXPECT_EQ(steps[1].flags, TMSUCCESS) << "end's default";
+  EXPECT_EQ(steps[1].gtrid, "g");
+  EXPECT_EQ(steps[1].bqual, "q");
+  EXPECT_FALSE(steps[1].checked);
+  EXPECT_EQ(steps[2].rmid, -2);
+  EXPECT_EQ(steps[2].flags, TMONEPHASE);
+  EXPECT_EQ(steps[2].expected, XAER_NOTA);
+  EXPECT_EQ(steps[3].flags, TMSTARTRSCAN | TMENDRSCAN) << "recover's default";
+  EXPECT_EQ(steps[3].count, 5);
+  EXPECT_TRUE(steps[4].recovered);
+
+  const struct {
+    const char* line;
+    const char* error;
+  } wrong[] = {
+      {"begin 1", "line 1: unknown call 'begin'"},
+      {"start x g", "line 1: start needs an rmid"},
+      {"open 1", "line 1: open needs an open string"},
+      {"open 1 \"ORACLE_XA", "line 1: unterminated quoted text"},
+      {"start 1 g TMBOGUS", "line 1: bad flags 'TMBOGUS'"},
+      {"start 1 g expect", "line 1: expect needs an XA result name or a number"},
+      {"start 1 g expect XA_OK extra", "line 1: unexpected 'extra'"},
+      {"recover 1", "line 1: recover needs a count"},
+      {"crash now", "line 1: crash takes no arguments"},
+      {"work 1 TMJOIN", "line 1: bad flags 'TMJOIN'"},
+  };
+  for (const auto& row : wrong) {
+    std::vector<Step> ignored;
+    std::string message;
+    EXPECT_FALSE(parseScript(row.line, &ignored, &message)) << row.line;
+    EXPECT_EQ(message, row.error) << row.line;
+  }
+  std::string longXid = "start 1 " + std::string(65, 'g');
+  EXPECT_FALSE(parseScript(longXid, &steps, &error)) << "a 65-byte gtrid";
+}
+
+TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {
+  const std::string script = scenarioScript("two-phase", 42, "ORACLE_XA+DB=rm{rmid}+SqlNet= R x");
+  std::vector<Step> steps;
+  std::string error;
+  ASSERT_TRUE(parseScript(script, &steps, &error)) << error;
+  ASSERT_FALSE(steps.empty());
+  EXPECT_EQ(steps.front().text, "ORACLE_XA+DB=rm42+SqlNet= R x") << "the open string itself is left alone";
+  for (const Step& step : steps) {
+    EXPECT_EQ(step.rmid, 42) << "line " << step.line;
+    EXPECT_TRUE(step.checked) << "line " << step.line;
+  }
+  EXPECT_EQ(steps.back().op, Op::kClose);
+  EXPECT_EQ(scenarioScript("three-phase", 1, "x"), "");
+  for (int i = 0; i < kScenarioCount; ++i) {
+    std::vector<Step> parsed;
+    EXPECT_TRUE(parseScript(scenarioScript(kScenarioNames[i], 1, "ORACLE_XA"), &parsed, &error)) << kScenarioNames[i];
+  }
+}
+
+}  // namespace
+}  // namespace xadriver
+}  // namespace zp
