@@ -102,7 +102,7 @@ check "recovery in a new process" "$RUN/recover.out" $status 0 'xa_recover.*= 1 
 step "4. Four rmids at once on the DTC switch, one thread each"
 "$DRIVER" --tm dtc --threads 4 --rmid 1 --open "$OPEN" run threads >"$RUN/threads.out" 2>&1
 status=$?
-grep -E '^\[rmid [0-9]+\] rmid' "$RUN/threads.out" | sed 's/^\[rmid [0-9]*\] /   /'
+grep -E '^rmid [0-9]+:' "$RUN/threads.out" | sed 's/^/   /'
 say "   ($(grep -c '^\[rmid [0-9]*\] xa_' "$RUN/threads.out") calls in all; full output in $RUN/threads.out)"
 check "four rmids at once" "$RUN/threads.out" $status 0 \
   'rmid 1: every client call ran on worker thread' 'rmid 2: every client call ran on worker thread' \

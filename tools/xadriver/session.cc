@@ -126,11 +126,12 @@ ClientProbe probeClient() {
 Session::Session(const Target& target, const ClientProbe& probe, bool buffered, const std::string& prefix)
     : target_(target), probe_(probe), buffered_(buffered), prefix_(prefix) {}
 
-void Session::emit(const std::string& line) {
+void Session::emit(const std::string& line, bool prefixed) {
+  const std::string& prefix = prefixed ? prefix_ : std::string();
   if (buffered_) {
-    output_ += prefix_ + line + "\n";
+    output_ += prefix + line + "\n";
   } else {
-    std::printf("%s%s\n", prefix_.c_str(), line.c_str());
+    std::printf("%s%s\n", prefix.c_str(), line.c_str());
     std::fflush(stdout);
   }
 }
@@ -292,7 +293,7 @@ bool Session::checkThreads() {
       line += ok ? "every client call ran on the caller's thread " + std::to_string(thread)
                  : "client calls ran on " + std::to_string(threads.size()) + " thread(s) other than the caller's";
     }
-    emit(line + (ok ? "  OK" : "  UNEXPECTED"));
+    emit(line + (ok ? "  OK" : "  UNEXPECTED"), false);
     if (!ok) {
       ++failures_;
       good = false;

@@ -60,7 +60,8 @@ class Session {
   int failures() const { return failures_; }
 
  private:
-  void emit(const std::string& line);
+  // Prints (or keeps) one line, after the session's prefix unless told not to.
+  void emit(const std::string& line, bool prefixed = true);
   int call(const Step& step, XID* xid, std::string* arguments);
   void record(const Step& step, const std::string& text, int result, double milliseconds, uint32_t thread);
   void runOne(const Step& step, XID* xid);
