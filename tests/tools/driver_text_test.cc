@@ -49,8 +49,8 @@ TEST(DriverText, DbValueIsTheFirstDbOption) {
 }
 
 TEST(DriverText, ResultAndFlagNamesRoundTrip) {
-  for (int code : {XA_OK, XA_RDONLY, XA_RBROLLBACK, XA_HEURMIX, XAER_RMERR, XAER_NOTA, XAER_INVAL, XAER_PROTO,
-                   XAER_DUPID, XAER_OUTSIDE}) {
+  for (int code : {XA_OK, XA_RDONLY, XA_RBROLLBACK, XA_HEURMIX, XAER_RMERR, XAER_NOTA, XAER_INVAL,
+                   XAER_PROTO, XAER_DUPID, XAER_OUTSIDE}) {
     int read = 99;
     ASSERT_TRUE(parseResult(resultName(code), &read)) << code;
     EXPECT_EQ(read, code) << resultName(code);
@@ -59,7 +59,8 @@ TEST(DriverText, ResultAndFlagNamesRoundTrip) {
   EXPECT_EQ(flagsName(TMNOFLAGS), "TMNOFLAGS");
   EXPECT_EQ(flagsName(TMSTARTRSCAN | TMENDRSCAN), "TMSTARTRSCAN|TMENDRSCAN");
   EXPECT_EQ(flagsName(static_cast<long>(TMASYNC | 0x1)), "TMASYNC|0x1");
-  for (const char* text : {"TMONEPHASE", "TMJOIN|TMNOWAIT", "TMASYNC", "0x40000000", "TMSUSPEND|TMMIGRATE"}) {
+  for (const char* text :
+       {"TMONEPHASE", "TMJOIN|TMNOWAIT", "TMASYNC", "0x40000000", "TMSUSPEND|TMMIGRATE"}) {
     long flags = 0;
     ASSERT_TRUE(parseFlags(text, &flags)) << text;
     long again = 0;
@@ -74,13 +75,14 @@ TEST(DriverText, ResultAndFlagNamesRoundTrip) {
 TEST(DriverText, ScriptLinesAndTheirMistakes) {
   std::vector<Step> steps;
   std::string error;
-  ASSERT_TRUE(parseScript("# comment\n"
-                          "open 3 \"ORACLE_XA+DB=a b\" expect XA_OK\n"
-                          "end 3 g/q\n"
-                          "commit -2 g TMONEPHASE expect XAER_NOTA   # trailing comment\n"
-                          "recover 3 5\n"
-                          "commit 3 recovered expect 0\n",
-                          &steps, &error))
+  ASSERT_TRUE(
+      parseScript("# comment\n"
+                  "open 3 \"ORACLE_XA+DB=a b\" expect XA_OK\n"
+                  "end 3 g/q\n"
+                  "commit -2 g TMONEPHASE expect XAER_NOTA   # trailing comment\n"
+                  "recover 3 5\n"
+                  "commit 3 recovered expect 0\n",
+                  &steps, &error))
       << error;
   ASSERT_EQ(steps.size(), 5u);
   EXPECT_EQ(steps[0].text, "ORACLE_XA+DB=a b");
@@ -127,7 +129,8 @@ TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {
   std::string error;
   ASSERT_TRUE(parseScript(script, &steps, &error)) << error;
   ASSERT_FALSE(steps.empty());
-  EXPECT_EQ(steps.front().text, "ORACLE_XA+DB=rm42+SqlNet= R x") << "the open string itself is left alone";
+  EXPECT_EQ(steps.front().text, "ORACLE_XA+DB=rm42+SqlNet= R x")
+      << "the open string itself is left alone";
   for (const Step& step : steps) {
     EXPECT_EQ(step.rmid, 42) << "line " << step.line;
     EXPECT_TRUE(step.checked) << "line " << step.line;
@@ -136,7 +139,8 @@ TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {
   EXPECT_EQ(scenarioScript("three-phase", 1, "x"), "");
   for (int i = 0; i < kScenarioCount; ++i) {
     std::vector<Step> parsed;
-    EXPECT_TRUE(parseScript(scenarioScript(kScenarioNames[i], 1, "ORACLE_XA"), &parsed, &error)) << kScenarioNames[i];
+    EXPECT_TRUE(parseScript(scenarioScript(kScenarioNames[i], 1, "ORACLE_XA"), &parsed, &error))
+        << kScenarioNames[i];
   }
 }
 

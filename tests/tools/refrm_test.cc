@@ -53,7 +53,8 @@ class RefrmTest : public testing::Test {
  protected:
   void SetUp() override {
     const Refrm& r = refrm();
-    ASSERT_TRUE(r.sw && r.env && r.svcCtx && r.work && r.handleInfo && r.callThread && r.branchState)
+    ASSERT_TRUE(r.sw && r.env && r.svcCtx && r.work && r.handleInfo && r.callThread &&
+                r.branchState)
         << "the reference resource manager or one of its exports is missing: " << ZP_REFRM_FILE;
   }
   xa_switch_t* sw() const { return refrm().sw; }
@@ -74,7 +75,8 @@ std::string openString(const std::string& db, const std::string& database) {
   return "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=" + db + "+SqlNet=" + database;
 }
 
-int openRmid(xa_switch_t* sw, int rmid, const std::string& db, const std::string& database = "states") {
+int openRmid(xa_switch_t* sw, int rmid, const std::string& db,
+             const std::string& database = "states") {
   std::string info = openString(db, database);
   return sw->xa_open_entry(&info[0], rmid, TMNOFLAGS);
 }
@@ -89,13 +91,26 @@ int workOn(const std::string& db) {
 // The state table.
 
 enum Start { kNone, kActive, kSuspended, kIdle, kIdleReadOnly, kRollbackOnly, kPrepared };
-enum Call { kStart, kJoin, kResume, kEndOk, kEndSuspend, kEndFail, kPrepare, kCommit, kCommitOnePhase,
-            kRollback, kForget, kCallCount };
+enum Call {
+  kStart,
+  kJoin,
+  kResume,
+  kEndOk,
+  kEndSuspend,
+  kEndFail,
+  kPrepare,
+  kCommit,
+  kCommitOnePhase,
+  kRollback,
+  kForget,
+  kCallCount
+};
 
-const char* const kStartNames[] = {"none", "active", "suspended", "idle", "idle read-only", "rollback-only",
-                                   "prepared"};
-const char* const kCallNames[] = {"start", "start TMJOIN", "start TMRESUME", "end TMSUCCESS", "end TMSUSPEND",
-                                  "end TMFAIL", "prepare", "commit", "commit TMONEPHASE", "rollback", "forget"};
+const char* const kStartNames[] = {"none",           "active",        "suspended", "idle",
+                                   "idle read-only", "rollback-only", "prepared"};
+const char* const kCallNames[] = {
+    "start",   "start TMJOIN", "start TMRESUME",    "end TMSUCCESS", "end TMSUSPEND", "end TMFAIL",
+    "prepare", "commit",       "commit TMONEPHASE", "rollback",      "forget"};
 
 // Brings a fresh branch to a state by the calls an application would make.
 void reach(xa_switch_t* sw, int rmid, const std::string& db, XID* xid, Start state) {
@@ -114,18 +129,30 @@ void reach(xa_switch_t* sw, int rmid, const std::string& db, XID* xid, Start sta
 
 int make(xa_switch_t* sw, XID* xid, int rmid, Call call) {
   switch (call) {
-    case kStart: return sw->xa_start_entry(xid, rmid, TMNOFLAGS);
-    case kJoin: return sw->xa_start_entry(xid, rmid, TMJOIN);
-    case kResume: return sw->xa_start_entry(xid, rmid, TMRESUME);
-    case kEndOk: return sw->xa_end_entry(xid, rmid, TMSUCCESS);
-    case kEndSuspend: return sw->xa_end_entry(xid, rmid, TMSUSPEND);
-    case kEndFail: return sw->xa_end_entry(xid, rmid, TMFAIL);
-    case kPrepare: return sw->xa_prepare_entry(xid, rmid, TMNOFLAGS);
-    case kCommit: return sw->xa_commit_entry(xid, rmid, TMNOFLAGS);
-    case kCommitOnePhase: return sw->xa_commit_entry(xid, rmid, TMONEPHASE);
-    case kRollback: return sw->xa_rollback_entry(xid, rmid, TMNOFLAGS);
-    case kForget: return sw->xa_forget_entry(xid, rmid, TMNOFLAGS);
-    case kCallCount: break;
+    case kStart:
+      return sw->xa_start_entry(xid, rmid, TMNOFLAGS);
+    case kJoin:
+      return sw->xa_start_entry(xid, rmid, TMJOIN);
+    case kResume:
+      return sw->xa_start_entry(xid, rmid, TMRESUME);
+    case kEndOk:
+      return sw->xa_end_entry(xid, rmid, TMSUCCESS);
+    case kEndSuspend:
+      return sw->xa_end_entry(xid, rmid, TMSUSPEND);
+    case kEndFail:
+      return sw->xa_end_entry(xid, rmid, TMFAIL);
+    case kPrepare:
+      return sw->xa_prepare_entry(xid, rmid, TMNOFLAGS);
+    case kCommit:
+      return sw->xa_commit_entry(xid, rmid, TMNOFLAGS);
+    case kCommitOnePhase:
+      return sw->xa_commit_entry(xid, rmid, TMONEPHASE);
+    case kRollback:
+      return sw->xa_rollback_entry(xid, rmid, TMNOFLAGS);
+    case kForget:
+      return sw->xa_forget_entry(xid, rmid, TMNOFLAGS);
+    case kCallCount:
+      break;
   }
   return 0;
 }
@@ -137,28 +164,31 @@ struct Outcome {
 
 constexpr int N = REFRM_NONE, A = REFRM_ACTIVE, S = REFRM_SUSPENDED, I = REFRM_IDLE,
               R = REFRM_ROLLBACK_ONLY, P = REFRM_PREPARED;
-constexpr int OK = XA_OK, NOTA = XAER_NOTA, PROTO = XAER_PROTO, DUP = XAER_DUPID, RB = XA_RBROLLBACK,
-              RDONLY = XA_RDONLY;
+constexpr int OK = XA_OK, NOTA = XAER_NOTA, PROTO = XAER_PROTO, DUP = XAER_DUPID,
+              RB = XA_RBROLLBACK, RDONLY = XA_RDONLY;
 
 const int kStartStates[] = {N, A, S, I, I, R, P};
 
 // Rows: starting state; columns: the calls in kCallNames order.
+// clang-format off
 const Outcome kTable[][kCallCount] = {
-    // start     join        resume      end ok      end susp    end fail    prepare     commit      commit 1p   rollback    forget
-    {{OK, A},    {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N}},   // none
-    {{PROTO, A}, {PROTO, A}, {PROTO, A}, {OK, I},    {OK, S},    {RB, R},    {PROTO, A}, {PROTO, A}, {PROTO, A}, {PROTO, A}, {PROTO, A}},  // active
-    {{DUP, S},   {PROTO, S}, {OK, A},    {OK, I},    {PROTO, S}, {RB, R},    {PROTO, S}, {PROTO, S}, {PROTO, S}, {OK, N},    {PROTO, S}},  // suspended
-    {{DUP, I},   {OK, A},    {PROTO, I}, {PROTO, I}, {PROTO, I}, {PROTO, I}, {OK, P},    {PROTO, I}, {OK, N},    {OK, N},    {PROTO, I}},  // idle
-    {{DUP, I},   {OK, A},    {PROTO, I}, {PROTO, I}, {PROTO, I}, {PROTO, I}, {RDONLY, N}, {PROTO, I}, {OK, N},   {OK, N},    {PROTO, I}},  // idle read-only
-    {{DUP, R},   {RB, R},    {PROTO, R}, {PROTO, R}, {PROTO, R}, {PROTO, R}, {RB, N},    {PROTO, R}, {RB, N},    {OK, N},    {PROTO, R}},  // rollback-only
-    {{DUP, P},   {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P}, {OK, N},    {PROTO, P}, {OK, N},    {PROTO, P}},  // prepared
+  // start       join        resume      end ok      end susp    end fail    prepare      commit      commit 1p   rollback    forget
+  {{OK, A},    {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N},   {NOTA, N},  {NOTA, N},  {NOTA, N},  {NOTA, N}},   // none
+  {{PROTO, A}, {PROTO, A}, {PROTO, A}, {OK, I},    {OK, S},    {RB, R},    {PROTO, A},  {PROTO, A}, {PROTO, A}, {PROTO, A}, {PROTO, A}},  // active
+  {{DUP, S},   {PROTO, S}, {OK, A},    {OK, I},    {PROTO, S}, {RB, R},    {PROTO, S},  {PROTO, S}, {PROTO, S}, {OK, N},    {PROTO, S}},  // suspended
+  {{DUP, I},   {OK, A},    {PROTO, I}, {PROTO, I}, {PROTO, I}, {PROTO, I}, {OK, P},     {PROTO, I}, {OK, N},    {OK, N},    {PROTO, I}},  // idle
+  {{DUP, I},   {OK, A},    {PROTO, I}, {PROTO, I}, {PROTO, I}, {PROTO, I}, {RDONLY, N}, {PROTO, I}, {OK, N},    {OK, N},    {PROTO, I}},  // idle read-only
+  {{DUP, R},   {RB, R},    {PROTO, R}, {PROTO, R}, {PROTO, R}, {PROTO, R}, {RB, N},     {PROTO, R}, {RB, N},    {OK, N},    {PROTO, R}},  // rollback-only
+  {{DUP, P},   {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P}, {PROTO, P},  {OK, N},    {PROTO, P}, {OK, N},    {PROTO, P}},  // prepared
 };
+// clang-format on
 
 TEST_F(RefrmTest, EachCallInEachBranchStateGetsTheStateTablesAnswer) {
   int rmid = 1000;
   for (int state = kNone; state <= kPrepared; ++state) {
     for (int call = 0; call < kCallCount; ++call, ++rmid) {
-      const std::string row = std::string(kCallNames[call]) + " in branch state \"" + kStartNames[state] + "\"";
+      const std::string row =
+          std::string(kCallNames[call]) + " in branch state \"" + kStartNames[state] + "\"";
       const std::string db = "states" + std::to_string(rmid);
       ASSERT_EQ(openRmid(sw(), rmid, db), XA_OK) << row;
       XID xid = makeXid(0x5a50, "table-" + std::to_string(rmid), "b");
@@ -236,13 +266,15 @@ TEST_F(RefrmTest, OpenAndCloseFollowTheConnectionsState) {
   EXPECT_EQ(openRmid(sw(), 30, "other"), XAER_PROTO) << "a different connection under an open rmid";
   XID xid = makeXid(1, "closing", "");
   ASSERT_EQ(sw()->xa_start_entry(&xid, 30, TMNOFLAGS), XA_OK);
-  EXPECT_EQ(sw()->xa_close_entry(nullptr, 30, TMNOFLAGS), XAER_PROTO) << "close with an active branch";
+  EXPECT_EQ(sw()->xa_close_entry(nullptr, 30, TMNOFLAGS), XAER_PROTO)
+      << "close with an active branch";
   ASSERT_EQ(sw()->xa_end_entry(&xid, 30, TMSUCCESS), XA_OK);
   EXPECT_EQ(sw()->xa_close_entry(nullptr, 30, TMNOFLAGS), XA_OK);
   EXPECT_EQ(sw()->xa_close_entry(nullptr, 30, TMNOFLAGS), XA_OK) << "a second close";
   EXPECT_EQ(sw()->xa_prepare_entry(&xid, 30, TMNOFLAGS), XAER_PROTO) << "prepare after close";
   EXPECT_EQ(openRmid(sw(), 30, "other"), XA_OK) << "reopened under another name";
-  EXPECT_EQ(sw()->xa_rollback_entry(&xid, 30, TMNOFLAGS), XA_OK) << "the idle branch outlives the close";
+  EXPECT_EQ(sw()->xa_rollback_entry(&xid, 30, TMNOFLAGS), XA_OK)
+      << "the idle branch outlives the close";
 }
 
 TEST_F(RefrmTest, BadFlagsAndIdentifiersAreInvalid) {
@@ -280,7 +312,8 @@ TEST_F(RefrmTest, BadFlagsAndIdentifiersAreInvalid) {
       {"open TMASYNC", sw()->xa_open_entry(nullptr, 41, TMASYNC)},
   };
   for (const auto& row : rows) EXPECT_EQ(row.result, XAER_INVAL) << row.name;
-  EXPECT_EQ(sw()->xa_complete_entry(&handle, &handle, 40, TMNOFLAGS), XAER_PROTO) << "nothing is outstanding";
+  EXPECT_EQ(sw()->xa_complete_entry(&handle, &handle, 40, TMNOFLAGS), XAER_PROTO)
+      << "nothing is outstanding";
   EXPECT_EQ(refrm().branchState(40, &good), REFRM_NONE) << "no call made a branch";
 }
 
@@ -289,9 +322,12 @@ TEST_F(RefrmTest, AConnectionHoldsOneActiveBranchAtATime) {
   ASSERT_EQ(openRmid(sw(), 51, "two"), XA_OK);
   XID first = makeXid(1, "first", "b"), second = makeXid(1, "second", "b");
   ASSERT_EQ(sw()->xa_start_entry(&first, 50, TMNOFLAGS), XA_OK);
-  EXPECT_EQ(sw()->xa_start_entry(&second, 50, TMNOFLAGS), XAER_PROTO) << "second branch on a busy connection";
-  EXPECT_EQ(sw()->xa_start_entry(&second, 51, TMNOFLAGS), XA_OK) << "second branch on another connection";
-  EXPECT_EQ(sw()->xa_end_entry(&first, 51, TMSUCCESS), XAER_PROTO) << "end by a connection it is not on";
+  EXPECT_EQ(sw()->xa_start_entry(&second, 50, TMNOFLAGS), XAER_PROTO)
+      << "second branch on a busy connection";
+  EXPECT_EQ(sw()->xa_start_entry(&second, 51, TMNOFLAGS), XA_OK)
+      << "second branch on another connection";
+  EXPECT_EQ(sw()->xa_end_entry(&first, 51, TMSUCCESS), XAER_PROTO)
+      << "end by a connection it is not on";
   EXPECT_EQ(sw()->xa_end_entry(&first, 50, TMSUSPEND), XA_OK);
   EXPECT_EQ(sw()->xa_end_entry(&second, 51, TMSUCCESS), XA_OK);
   EXPECT_EQ(sw()->xa_start_entry(&first, 51, TMRESUME), XA_OK) << "resumed on another connection";
@@ -324,11 +360,13 @@ TEST_F(RefrmTest, HandlesIdentifyTheConnectionAndWorkMarksTheBranch) {
   EXPECT_EQ(refrm().work(env, "insert"), XAER_INVAL) << "work through the environment handle";
   EXPECT_EQ(refrm().work(svc, "insert"), XA_OK);
   ASSERT_EQ(sw()->xa_end_entry(&xid, 60, TMSUCCESS), XA_OK);
-  EXPECT_EQ(sw()->xa_prepare_entry(&xid, 60, TMNOFLAGS), XA_OK) << "a branch that did work is prepared";
+  EXPECT_EQ(sw()->xa_prepare_entry(&xid, 60, TMNOFLAGS), XA_OK)
+      << "a branch that did work is prepared";
   EXPECT_EQ(sw()->xa_commit_entry(&xid, 60, TMNOFLAGS), XA_OK);
   ASSERT_EQ(sw()->xa_close_entry(nullptr, 60, TMNOFLAGS), XA_OK);
   EXPECT_EQ(refrm().svcCtx(name), nullptr) << "after close";
-  EXPECT_EQ(refrm().work(svc, "late"), XAER_PROTO) << "work through the handle of a closed connection";
+  EXPECT_EQ(refrm().work(svc, "late"), XAER_PROTO)
+      << "work through the handle of a closed connection";
 }
 
 // ---------------------------------------------------------------------------
@@ -347,7 +385,9 @@ std::vector<std::string> recoverAll(xa_switch_t* sw, int rmid, long chunk) {
   for (;;) {
     const int n = sw->xa_recover_entry(list.data(), chunk, rmid, flags);
     if (n < 0) return {"error " + std::to_string(n)};
-    for (int i = 0; i < n; ++i) found.emplace_back(list[static_cast<size_t>(i)].data, list[static_cast<size_t>(i)].gtrid_length);
+    for (int i = 0; i < n; ++i)
+      found.emplace_back(list[static_cast<size_t>(i)].data,
+                         list[static_cast<size_t>(i)].gtrid_length);
     if (n < chunk) break;
     flags = TMNOFLAGS;
   }
@@ -365,7 +405,8 @@ void prepareWithWork(xa_switch_t* sw, int rmid, const std::string& db, XID* xid)
 TEST_F(RefrmTest, RecoverListsPreparedBranchesInChunksUntilTheyAreFinished) {
   ASSERT_EQ(openRmid(sw(), 70, "recover", "recoverdb"), XA_OK);
   std::vector<XID> xids;
-  for (const char* gtrid : {"in-doubt-1", "in-doubt-2", "in-doubt-3"}) xids.push_back(makeXid(7, gtrid, "q"));
+  for (const char* gtrid : {"in-doubt-1", "in-doubt-2", "in-doubt-3"})
+    xids.push_back(makeXid(7, gtrid, "q"));
   for (XID& xid : xids) prepareWithWork(sw(), 70, "recover", &xid);
   XID idle = makeXid(7, "only-idle", "q");
   ASSERT_EQ(sw()->xa_start_entry(&idle, 70, TMNOFLAGS), XA_OK);
@@ -391,12 +432,15 @@ TEST_F(RefrmTest, ABranchPreparedByAnotherProcessIsRecoveredAndCommitted) {
   XID xid = makeXid(9, "other-process", "bq");
   {
     std::ofstream journal(journalPath("crashdb"), std::ios::app);
-    journal << "prepared 9 13 2 6f746865722d70726f63657373" << "6271" << "\n";
+    journal << "prepared 9 13 2 6f746865722d70726f63657373"
+            << "6271"
+            << "\n";
   }
   ASSERT_EQ(openRmid(sw(), 80, "crash", "crashdb"), XA_OK);
   EXPECT_EQ(refrm().branchState(80, &xid), REFRM_PREPARED);
   EXPECT_EQ(recoverAll(sw(), 80, 4), std::vector<std::string>{"other-process"});
-  EXPECT_EQ(sw()->xa_commit_entry(&xid, 80, TMONEPHASE), XAER_PROTO) << "one-phase commit of a prepared branch";
+  EXPECT_EQ(sw()->xa_commit_entry(&xid, 80, TMONEPHASE), XAER_PROTO)
+      << "one-phase commit of a prepared branch";
   EXPECT_EQ(sw()->xa_commit_entry(&xid, 80, TMNOFLAGS), XA_OK);
   EXPECT_EQ(recoverAll(sw(), 80, 4), std::vector<std::string>{});
   EXPECT_EQ(sw()->xa_commit_entry(&xid, 80, TMNOFLAGS), XAER_NOTA) << "committed twice";

@@ -26,7 +26,8 @@ bool parseLine(const char* line, bool* prepared, XID* xid) {
   char word[16] = {0};
   long formatId = 0, gtrid = 0, bqual = 0;
   int consumed = 0;
-  if (std::sscanf(line, "%15s %ld %ld %ld %n", word, &formatId, &gtrid, &bqual, &consumed) != 4) return false;
+  if (std::sscanf(line, "%15s %ld %ld %ld %n", word, &formatId, &gtrid, &bqual, &consumed) != 4)
+    return false;
   if (std::strcmp(word, kPreparedWord) == 0) {
     *prepared = true;
   } else if (std::strcmp(word, kFinishedWord) == 0) {
@@ -88,8 +89,8 @@ bool journalFolder(std::string* folder) {
 std::string journalFile(const std::string& folder, const std::string& database) {
   std::string name;
   for (char c : database) {
-    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '_' || c == '.';
+    const bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
     name += safe ? c : '_';
   }
   return (std::filesystem::path(folder) / (name + ".journal")).string();
@@ -98,7 +99,8 @@ std::string journalFile(const std::string& folder, const std::string& database) 
 bool journalAppend(const std::string& file, const XID& xid, bool prepared) {
   std::FILE* out = std::fopen(file.c_str(), "a");
   if (out == nullptr) return false;
-  const std::string line = std::string(prepared ? kPreparedWord : kFinishedWord) + " " + xidKey(xid) + "\n";
+  const std::string line =
+      std::string(prepared ? kPreparedWord : kFinishedWord) + " " + xidKey(xid) + "\n";
   const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
   return std::fclose(out) == 0 && written;
 }

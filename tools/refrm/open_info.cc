@@ -10,7 +10,8 @@ namespace {
 bool equalsIgnoringCase(const std::string& a, const char* b) {
   if (a.size() != std::strlen(b)) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -96,7 +97,8 @@ bool parseOpenInfo(const char* text, OpenInfo* info, std::string* reason) {
       *reason = "option without keyword=value: +" + option;
       return false;
     }
-    if (!applyOption(option.substr(0, equals), option.substr(equals + 1), info, reason)) return false;
+    if (!applyOption(option.substr(0, equals), option.substr(equals + 1), info, reason))
+      return false;
     at = end;
   }
   return true;

@@ -127,7 +127,8 @@ Branch* lookUp(int rmid, const XID* xid, bool flagsValid, Connection** connectio
 
 // Ends a branch for good; a prepared one is marked finished in the journal.
 int finish(Connection* connection, Branch* branch, int result) {
-  if (branch->state == REFRM_PREPARED && !journalAppend(connection->database->journal, branch->xid, false))
+  if (branch->state == REFRM_PREPARED &&
+      !journalAppend(connection->database->journal, branch->xid, false))
     return XAER_RMERR;
   connection->database->branches.erase(xidKey(branch->xid));
   return result;
@@ -136,7 +137,8 @@ int finish(Connection* connection, Branch* branch, int result) {
 Connection* connectionOfHandle(void* handle) {
   for (auto& entry : gRegistry->connections) {
     Connection* connection = entry.second;
-    if (handle == &connection->environment || handle == &connection->serviceContext) return connection;
+    if (handle == &connection->environment || handle == &connection->serviceContext)
+      return connection;
   }
   return nullptr;
 }
@@ -161,8 +163,9 @@ int refrmOpen(char* xaInfo, int rmid, long flags) {
   if (!parseOpenInfo(xaInfo, &info, &reason)) return XAER_INVAL;
   if (connection != nullptr) {
     // A second open of an open rmid is allowed as long as it names the same thing.
-    return connection->info.database == info.database && connection->info.dbName == info.dbName ? XA_OK
-                                                                                                  : XAER_PROTO;
+    return connection->info.database == info.database && connection->info.dbName == info.dbName
+               ? XA_OK
+               : XAER_PROTO;
   }
   std::string folder;
   if (!journalFolder(&folder)) return XAER_RMERR;
@@ -195,7 +198,8 @@ int refrmStart(XID* xid, int rmid, long flags) {
   const long mode = flags & ~TMNOWAIT;
   Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = lookUp(rmid, xid, mode == TMNOFLAGS || mode == TMJOIN || mode == TMRESUME, &connection, &result);
+  Branch* branch = lookUp(rmid, xid, mode == TMNOFLAGS || mode == TMJOIN || mode == TMRESUME,
+                          &connection, &result);
   if (result != XA_OK && result != XAER_NOTA) return result;
   if (!connection->current.empty()) return XAER_PROTO;
   if (mode == TMNOFLAGS) {
@@ -220,7 +224,8 @@ int refrmEnd(XID* xid, int rmid, long flags) {
   Locked locked;
   Connection* connection = nullptr;
   int result = XA_OK;
-  Branch* branch = lookUp(rmid, xid, flags == TMSUCCESS || flags == TMSUSPEND || flags == TMFAIL, &connection, &result);
+  Branch* branch = lookUp(rmid, xid, flags == TMSUCCESS || flags == TMSUSPEND || flags == TMFAIL,
+                          &connection, &result);
   if (branch == nullptr) return result;
   const bool associatedHere = branch->state == REFRM_ACTIVE && branch->rmid == rmid;
   const bool suspended = branch->state == REFRM_SUSPENDED;
@@ -282,7 +287,8 @@ int refrmRecover(XID* xids, long count, int rmid, long flags) {
     // Another process may have prepared or finished branches since the open.
     loadJournal(connection->database);
     connection->scan.clear();
-    for (const XID& xid : journalPending(connection->database->journal)) connection->scan.push_back(xid);
+    for (const XID& xid : journalPending(connection->database->journal))
+      connection->scan.push_back(xid);
     connection->scanPosition = 0;
     connection->scanning = true;
   } else if (!connection->scanning) {
@@ -300,7 +306,8 @@ int refrmForget(XID* xid, int rmid, long flags) {
   Connection* connection = nullptr;
   int result = XA_OK;
   // No branch is ever completed heuristically, so there is nothing to forget.
-  return lookUp(rmid, xid, flags == TMNOFLAGS, &connection, &result) == nullptr ? result : XAER_PROTO;
+  return lookUp(rmid, xid, flags == TMNOFLAGS, &connection, &result) == nullptr ? result
+                                                                                : XAER_PROTO;
 }
 
 int refrmComplete(int*, int*, int rmid, long) {
@@ -318,9 +325,9 @@ using namespace zp::refrm;
 
 extern "C" {
 
-REFRM_EXPORT xa_switch_t xaosw = {"Reference RM", TMNOFLAGS, 0,
-                                  refrmOpen, refrmClose, refrmStart, refrmEnd, refrmRollback,
-                                  refrmPrepare, refrmCommit, refrmRecover, refrmForget, refrmComplete};
+REFRM_EXPORT xa_switch_t xaosw = {
+    "Reference RM", TMNOFLAGS,    0,           refrmOpen,    refrmClose,  refrmStart,   refrmEnd,
+    refrmRollback,  refrmPrepare, refrmCommit, refrmRecover, refrmForget, refrmComplete};
 
 REFRM_EXPORT void* xaoEnv(char* dbname) { return handleFor(dbname, false); }
 
@@ -354,7 +361,8 @@ REFRM_EXPORT uint32_t refrm_call_thread(int rmid) {
 REFRM_EXPORT int refrm_branch_state(int rmid, const XID* xid) {
   Locked locked;
   auto found = gRegistry->connections.find(rmid);
-  if (found == gRegistry->connections.end() || !found->second->open || xid == nullptr || !xidIsValid(*xid))
+  if (found == gRegistry->connections.end() || !found->second->open || xid == nullptr ||
+      !xidIsValid(*xid))
     return REFRM_NONE;
   const auto& branches = found->second->database->branches;
   auto branch = branches.find(xidKey(*xid));

@@ -29,12 +29,12 @@ extern "C" {
  * inside the branch that connection has active. Returns XA_OK; XAER_PROTO when
  * the connection is closed or has no active branch; XAER_INVAL when svc_ctx is
  * not a service context of this library. statement is only counted. */
-int refrm_work(void *svc_ctx, const char *statement);
+int refrm_work(void* svc_ctx, const char* statement);
 
 /* Which connection a handle from xaoEnv or xaoSvcCtx belongs to: its rmid and
  * the thread that opened it. Returns XA_OK, or XAER_INVAL for a pointer that
  * is not such a handle. */
-int refrm_handle_info(void *handle, int *rmid, uint32_t *thread_id);
+int refrm_handle_info(void* handle, int* rmid, uint32_t* thread_id);
 
 /* The operating-system id of the thread on which the latest XA call for rmid
  * ran; 0 when rmid has seen no call. */
@@ -42,7 +42,7 @@ uint32_t refrm_call_thread(int rmid);
 
 /* The state of the branch xid in the database that rmid is connected to
  * (REFRM_NONE when rmid is not open or the branch is unknown). */
-int refrm_branch_state(int rmid, const XID *xid);
+int refrm_branch_state(int rmid, const XID* xid);
 
 #ifdef __cplusplus
 }

@@ -41,9 +41,11 @@ int fileWordSize(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   unsigned char head[64] = {0};
   if (!in.read(reinterpret_cast<char*>(head), sizeof(head))) return 0;
-  if (head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F') return head[4] == 2 ? 64 : 32;
+  if (head[0] == 0x7f && head[1] == 'E' && head[2] == 'L' && head[3] == 'F')
+    return head[4] == 2 ? 64 : 32;
   if (head[0] != 'M' || head[1] != 'Z') return 0;
-  const uint32_t peOffset = head[0x3c] | head[0x3d] << 8 | head[0x3e] << 16 | static_cast<uint32_t>(head[0x3f]) << 24;
+  const uint32_t peOffset =
+      head[0x3c] | head[0x3d] << 8 | head[0x3e] << 16 | static_cast<uint32_t>(head[0x3f]) << 24;
   unsigned char pe[6] = {0};
   if (!in.seekg(peOffset) || !in.read(reinterpret_cast<char*>(pe), sizeof(pe))) return 0;
   if (std::memcmp(pe, "PE\0\0", 4) != 0) return 0;
@@ -78,8 +80,8 @@ std::vector<std::string> searchFolders(const std::string& programDir) {
 #else
   (void)programDir;
   std::vector<std::string> folders = splitList(environment("LD_LIBRARY_PATH"), ':');
-  for (const char* folder : {"/lib", "/usr/lib", "/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu",
-                             "/usr/local/lib"})
+  for (const char* folder :
+       {"/lib", "/usr/lib", "/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/usr/local/lib"})
     folders.push_back(folder);
 #endif
   return folders;
@@ -97,7 +99,8 @@ std::string findInSearch(const std::string& name, const std::vector<std::string>
 std::string missingExports(platform::Library* library, const std::vector<const char*>& names) {
   std::string missing;
   for (const char* name : names) {
-    if (platform::librarySymbol(library, name) == nullptr) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    if (platform::librarySymbol(library, name) == nullptr)
+      missing += (missing.empty() ? "" : ", ") + std::string(name);
   }
   return missing;
 }
@@ -108,7 +111,8 @@ void checkModule(const CheckRequest& request, Findings* findings) {
   std::string path = request.moduleFile;
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error)) {
-    const std::string beside = (std::filesystem::path(request.programDir) / request.moduleFile).string();
+    const std::string beside =
+        (std::filesystem::path(request.programDir) / request.moduleFile).string();
     if (std::filesystem::is_regular_file(beside, error)) path = beside;
   }
   const int moduleBits = fileWordSize(path);
@@ -144,7 +148,8 @@ void checkClientLibraries(const CheckRequest& request, Findings* findings) {
     const std::string where = found.empty() ? "" : " (" + found + ")";
     if (library == nullptr) {
       if (found.empty()) {
-        findings->ok("candidate " + std::to_string(i + 1) + " " + name + ": not found by the library search");
+        findings->ok("candidate " + std::to_string(i + 1) + " " + name +
+                     ": not found by the library search");
       } else {
         findings->warn("candidate " + std::to_string(i + 1) + " " + name + " is found" + where +
                        " but does not load (word size, or a library it needs)");
@@ -159,18 +164,21 @@ void checkClientLibraries(const CheckRequest& request, Findings* findings) {
     }
     chosen = true;
     text += "; the module takes it";
-    if (i == kCloseStringCandidate) text += " and hands its xa_close \"" + std::string(kCloseString) + "\"";
+    if (i == kCloseStringCandidate)
+      text += " and hands its xa_close \"" + std::string(kCloseString) + "\"";
     if (platform::librarySymbol(library, "xaosw") == nullptr) {
       findings->fail(text + ", but it does not export xaosw: every xa_open answers XAER_RMERR");
     } else if (!missing.empty()) {
-      findings->warn(text + "; it exports xaosw but lacks " + missing + " (those accessors answer null)");
+      findings->warn(text + "; it exports xaosw but lacks " + missing +
+                     " (those accessors answer null)");
     } else {
       findings->ok(text + "; it exports xaosw, xaoEnv and xaoSvcCtx");
     }
   }
   if (!chosen) {
     std::string names;
-    for (const char* name : kClientCandidates) names += (names.empty() ? "" : ", ") + std::string(name);
+    for (const char* name : kClientCandidates)
+      names += (names.empty() ? "" : ", ") + std::string(name);
     findings->fail("no client XA library loads (" + names + "): every xa_open answers XAER_RMERR");
   }
 }
@@ -184,15 +192,19 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
   const std::string otherKeyword = ownKeyword == "TraceDll64" ? "TraceDll32" : "TraceDll64";
   size_t at = 9;
   const size_t firstPlus = source.find('+', at);
-  const std::string leading = source.substr(at, firstPlus == std::string::npos ? std::string::npos : firstPlus - at);
+  const std::string leading =
+      source.substr(at, firstPlus == std::string::npos ? std::string::npos : firstPlus - at);
   if (!leading.empty()) findings->warn("dropped \"" + leading + "\": text outside an option");
   at = firstPlus;
   while (at != std::string::npos && at < source.size()) {
     size_t next = source.find('+', at + 1);
-    const std::string option = source.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    const std::string option =
+        source.substr(at, next == std::string::npos ? std::string::npos : next - at);
     const size_t equals = source.find('=', at + 1);
-    const bool hasValue = equals != std::string::npos && (next == std::string::npos || equals < next);
-    const std::string keyword = hasValue ? source.substr(at + 1, equals - at - 1) : option.substr(1);
+    const bool hasValue =
+        equals != std::string::npos && (next == std::string::npos || equals < next);
+    const std::string keyword =
+        hasValue ? source.substr(at + 1, equals - at - 1) : option.substr(1);
     const std::string value = hasValue ? option.substr(equals - at + 1) : "";
     const std::string shown = "\"" + maskPassword(option) + "\"";
     bool known = false;
@@ -210,39 +222,47 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
       known = true;
       const char level = value.empty() ? '0' : value[0];
       if (!hasValue) {
-        findings->warn("taken out " + shown + ": no value, the trace level stays as an earlier open left it");
+        findings->warn("taken out " + shown +
+                       ": no value, the trace level stays as an earlier open left it");
       } else if (level == '2') {
-        findings->ok("taken out " + shown + ": trace level 2, the MQ switch traces (the DTC switch never does)");
+        findings->ok("taken out " + shown +
+                     ": trace level 2, the MQ switch traces (the DTC switch never does)");
       } else {
-        findings->warn("taken out " + shown + ": trace level " + std::string(level == '1' ? "1" : "0") +
+        findings->warn("taken out " + shown + ": trace level " +
+                       std::string(level == '1' ? "1" : "0") +
                        ", which starts no tracing (only 2 does)");
       }
     }
-    if (!known && (sameIgnoringCase(keyword, ownKeyword) || sameIgnoringCase(keyword, "TraceFile"))) {
+    if (!known &&
+        (sameIgnoringCase(keyword, ownKeyword) || sameIgnoringCase(keyword, "TraceFile"))) {
       known = true;
       const size_t space = value.find(' ');
       const std::string name = value.substr(0, space);
-      const std::string what = sameIgnoringCase(keyword, "TraceFile") ? "trace log file" : "trace library";
+      const std::string what =
+          sameIgnoringCase(keyword, "TraceFile") ? "trace log file" : "trace library";
       if (!hasValue) {
-        findings->warn("taken out " + shown + ": no value, the " + what + " stays as an earlier open left it");
+        findings->warn("taken out " + shown + ": no value, the " + what +
+                       " stays as an earlier open left it");
       } else if (space != std::string::npos) {
-        findings->warn("taken out " + shown + ": " + what + " \"" + name + "\"; the text after the space is dropped");
+        findings->warn("taken out " + shown + ": " + what + " \"" + name +
+                       "\"; the text after the space is dropped");
       } else {
         findings->ok("taken out " + shown + ": " + what + " \"" + name + "\"");
       }
     }
     if (!known && sameIgnoringCase(keyword, otherKeyword)) {
       known = true;
-      findings->warn("dropped " + shown + ": this is a " + std::to_string(sizeof(void*) * 8) + "-bit process, which reads +" +
-                     ownKeyword);
+      findings->warn("dropped " + shown + ": this is a " + std::to_string(sizeof(void*) * 8) +
+                     "-bit process, which reads +" + ownKeyword);
     }
     if (!known) {
       const bool spaced = keyword.find(' ') != std::string::npos;
       findings->warn("dropped " + shown + ": " +
-                     (!hasValue && next != std::string::npos ? std::string("no '=', so its keyword runs into the next option")
-                      : spaced ? std::string("a space inside the keyword")
+                     (!hasValue && next != std::string::npos
+                          ? std::string("no '=', so its keyword runs into the next option")
+                      : spaced             ? std::string("a space inside the keyword")
                       : option.size() == 1 ? std::string("an empty option")
-                               : "unknown option \"+" + keyword + "\""));
+                                           : "unknown option \"+" + keyword + "\""));
     }
     at = next;
   }
@@ -255,37 +275,43 @@ void checkOpenString(const std::string& source, Findings* findings) {
     findings->fail("the open string is " + std::to_string(length) + " characters; XA allows " +
                    std::to_string(MAXINFOSIZE - 1));
   } else {
-    findings->ok("the open string is " + std::to_string(length) + " of at most " + std::to_string(MAXINFOSIZE - 1) +
-                 " characters");
+    findings->ok("the open string is " + std::to_string(length) + " of at most " +
+                 std::to_string(MAXINFOSIZE - 1) + " characters");
   }
   if (source.size() < 9 || !sameIgnoringCase(source.substr(0, 9), "ORACLE_XA")) {
-    findings->fail("the open string does not begin with ORACLE_XA: the client receives an empty string");
+    findings->fail(
+        "the open string does not begin with ORACLE_XA: the client receives an empty string");
     return;
   }
   const std::string expected = analyseOptions(source, findings);
 
   char dtcOutput[MAXINFOSIZE] = {0};
-  const int32_t dtc = parse_open_options(source.c_str(), static_cast<uint32_t>(length), dtcOutput, sizeof(dtcOutput));
+  const int32_t dtc = parse_open_options(source.c_str(), static_cast<uint32_t>(length), dtcOutput,
+                                         sizeof(dtcOutput));
   if (dtc == kOpenStringTooLong) {
-    findings->fail("DTC switch: the filtered string does not fit 255 characters; xa_open answers XAER_RMERR");
+    findings->fail(
+        "DTC switch: the filtered string does not fit 255 characters; xa_open answers XAER_RMERR");
   } else {
     findings->ok("DTC switch: the client receives \"" + maskPassword(dtcOutput) + "\"");
     if (expected != dtcOutput)
-      findings->warn("the reading above differs from the module's own filter; the line before is what the client gets");
+      findings->warn(
+          "the reading above differs from the module's own filter; the line before is what the "
+          "client gets");
   }
   char rewritten[kOpenBufferSize] = {0}, mqOutput[kOpenBufferSize] = {0};
   if (rewrite_db_name(source.c_str(), rewritten, sizeof(rewritten)) != 0 ||
-      parse_open_options(rewritten, static_cast<uint32_t>(std::strlen(rewritten)), mqOutput, sizeof(mqOutput)) ==
-          kOpenStringTooLong) {
+      parse_open_options(rewritten, static_cast<uint32_t>(std::strlen(rewritten)), mqOutput,
+                         sizeof(mqOutput)) == kOpenStringTooLong) {
     findings->fail("MQ switch: the rewritten string does not fit; xa_open answers XAER_RMERR");
   } else {
     findings->ok("MQ switch: the client receives \"" + maskPassword(mqOutput) +
                  "\" (the +DB value gets the process and thread ids, here " +
-                 std::to_string(platform::currentProcessId()) + " and " + std::to_string(platform::currentThreadId()) +
-                 ")");
+                 std::to_string(platform::currentProcessId()) + " and " +
+                 std::to_string(platform::currentThreadId()) + ")");
   }
   if (trace_options_level() == 2 && trace_options_dll_name() == nullptr)
-    findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) + ": the MQ switch will not trace");
+    findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) +
+                   ": the MQ switch will not trace");
 }
 
 void checkTraceLibrary(const std::string& name, Findings* findings) {
@@ -294,21 +320,25 @@ void checkTraceLibrary(const std::string& name, Findings* findings) {
     findings->fail("the trace library " + name + " does not load: tracing stays off");
     return;
   }
-  const std::string required = missingExports(library, {"TraceOpenLogFile", "TraceCloseLogFile", "TraceVersion"});
+  const std::string required =
+      missingExports(library, {"TraceOpenLogFile", "TraceCloseLogFile", "TraceVersion"});
   if (!required.empty()) {
-    findings->fail("the trace library " + name + " lacks " + required + ": it is refused and tracing stays off");
+    findings->fail("the trace library " + name + " lacks " + required +
+                   ": it is refused and tracing stays off");
     return;
   }
   using VersionFunction = int32_t (*)();
-  const int32_t version = reinterpret_cast<VersionFunction>(platform::librarySymbol(library, "TraceVersion"))();
+  const int32_t version =
+      reinterpret_cast<VersionFunction>(platform::librarySymbol(library, "TraceVersion"))();
   if (version < 1000) {
-    findings->fail("the trace library " + name + " has interface version " + std::to_string(version) +
-                   ", below 1000: it is refused");
+    findings->fail("the trace library " + name + " has interface version " +
+                   std::to_string(version) + ", below 1000: it is refused");
     return;
   }
-  const std::string optional =
-      missingExports(library, {"mvTraceEntry", "mvTraceExit", "mvTraceData", "mvTraceInit", "mvSetTraceLevel"});
-  const std::string text = "the trace library " + name + " loads, interface version " + std::to_string(version);
+  const std::string optional = missingExports(
+      library, {"mvTraceEntry", "mvTraceExit", "mvTraceData", "mvTraceInit", "mvSetTraceLevel"});
+  const std::string text =
+      "the trace library " + name + " loads, interface version " + std::to_string(version);
   if (optional.empty()) {
     findings->ok(text + ", every export present");
   } else {
@@ -325,7 +355,8 @@ int runCheck(const CheckRequest& request) {
   std::string traceLibrary = request.traceLibrary;
   if (request.hasOpenString) {
     checkOpenString(request.openString, &findings);
-    if (traceLibrary.empty() && trace_options_dll_name() != nullptr) traceLibrary = trace_options_dll_name();
+    if (traceLibrary.empty() && trace_options_dll_name() != nullptr)
+      traceLibrary = trace_options_dll_name();
   }
   if (!traceLibrary.empty()) checkTraceLibrary(traceLibrary, &findings);
   std::printf("%d finding%s failed\n", findings.failures(), findings.failures() == 1 ? "" : "s");

@@ -36,7 +36,8 @@ const char kUsage[] =
     "  --tm dtc|mq       obtain the switch as Microsoft DTC does (GetXaSwitch, the\n"
     "                    default) or as IBM WebSphere MQ does (MQStart)\n"
     "  --open STRING     the open string of the scenarios; {rmid} becomes the rmid\n"
-    "                    (default ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo);\n"
+    "                    (default "
+    "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo);\n"
     "                    for check, the open string to analyse\n"
     "  --rmid N          the (first) rmid of a scenario (default 1)\n"
     "  --threads N       threads of the threads scenario, one rmid each (default 4)\n"
@@ -97,7 +98,8 @@ int parseCount(const std::string& option, const std::string& text, int lowest, i
   char* end = nullptr;
   const long value = std::strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != '\0' || value < lowest || value > highest)
-    usageError(option + " needs a number from " + std::to_string(lowest) + " to " + std::to_string(highest));
+    usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
+               std::to_string(highest));
   return static_cast<int>(value);
 }
 
@@ -145,8 +147,9 @@ Options parseOptions(int argc, char** argv) {
   if (options.command == "check") {
     if (words.size() != 1) usageError("check takes no further arguments");
   } else if (options.command == "run" || options.command == "script") {
-    if (words.size() != 2) usageError(options.command + " takes exactly one " +
-                                      (options.command == "run" ? "scenario" : "file"));
+    if (words.size() != 2)
+      usageError(options.command + " takes exactly one " +
+                 (options.command == "run" ? "scenario" : "file"));
     options.argument = words[1];
   } else {
     usageError("unknown command '" + options.command + "'");
@@ -169,8 +172,9 @@ std::string threadScript(int rmid, const std::string& open) {
   for (int k = 1; k <= 3; ++k) {
     const std::string xid = "mt-" + std::to_string(rmid) + "-" + std::to_string(k) + "/b";
     const std::string r = std::to_string(rmid) + " ";
-    body += "start " + r + xid + " expect XA_OK\nwork " + r + "expect XA_OK\nend " + r + xid + " expect XA_OK\n" +
-            "prepare " + r + xid + " expect XA_OK\ncommit " + r + xid + " expect XA_OK\n";
+    body += "start " + r + xid + " expect XA_OK\nwork " + r + "expect XA_OK\nend " + r + xid +
+            " expect XA_OK\n" + "prepare " + r + xid + " expect XA_OK\ncommit " + r + xid +
+            " expect XA_OK\n";
   }
   std::string opened = open;
   for (size_t at = opened.find("{rmid}"); at != std::string::npos; at = opened.find("{rmid}"))
@@ -224,7 +228,8 @@ bool runThreads(const Target& target, const ClientProbe& probe, const Options& o
   return good;
 }
 
-bool runScenario(const Target& target, const ClientProbe& probe, const Options& options, const std::string& name) {
+bool runScenario(const Target& target, const ClientProbe& probe, const Options& options,
+                 const std::string& name) {
   if (name == "threads") return runThreads(target, probe, options);
   const std::string text = scenarioScript(name, options.rmid, options.open);
   if (text.empty()) usageError("unknown scenario '" + name + "'");

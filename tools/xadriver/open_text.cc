@@ -18,7 +18,8 @@ void forEachOption(const std::string& text, Visit visit) {
 
 // Whether the option at [begin, end) has the keyword; sets *value to where its
 // value starts.
-bool hasKeyword(const std::string& text, size_t begin, size_t end, const char* keyword, size_t* value) {
+bool hasKeyword(const std::string& text, size_t begin, size_t end, const char* keyword,
+                size_t* value) {
   const size_t equals = text.find('=', begin);
   if (equals == std::string::npos || equals >= end) return false;
   *value = equals + 1;

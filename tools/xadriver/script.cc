@@ -15,10 +15,11 @@ struct OpName {
   Op op;
 };
 
-const OpName kOps[] = {{"open", Op::kOpen},         {"close", Op::kClose},       {"start", Op::kStart},
-                       {"end", Op::kEnd},           {"prepare", Op::kPrepare},   {"commit", Op::kCommit},
-                       {"rollback", Op::kRollback}, {"forget", Op::kForget},     {"recover", Op::kRecover},
-                       {"complete", Op::kComplete}, {"work", Op::kWork},         {"crash", Op::kCrash}};
+const OpName kOps[] = {
+    {"open", Op::kOpen},         {"close", Op::kClose},     {"start", Op::kStart},
+    {"end", Op::kEnd},           {"prepare", Op::kPrepare}, {"commit", Op::kCommit},
+    {"rollback", Op::kRollback}, {"forget", Op::kForget},   {"recover", Op::kRecover},
+    {"complete", Op::kComplete}, {"work", Op::kWork},       {"crash", Op::kCrash}};
 
 // Splits a line into words; a double-quoted word may hold spaces.
 bool splitWords(const std::string& line, std::vector<std::string>* words, std::string* error) {
@@ -53,8 +54,8 @@ bool parseInteger(const std::string& text, long* value) {
 }
 
 bool takesXid(Op op) {
-  return op == Op::kStart || op == Op::kEnd || op == Op::kPrepare || op == Op::kCommit || op == Op::kRollback ||
-         op == Op::kForget;
+  return op == Op::kStart || op == Op::kEnd || op == Op::kPrepare || op == Op::kCommit ||
+         op == Op::kRollback || op == Op::kForget;
 }
 
 bool parseStep(const std::vector<std::string>& words, Step* step, std::string* error) {
@@ -140,7 +141,8 @@ void replaceAll(std::string* text, const std::string& from, const std::string& t
 
 }  // namespace
 
-const char* const kScenarioNames[] = {"two-phase", "one-phase", "rollback", "read-only", "crash", "recover"};
+const char* const kScenarioNames[] = {"two-phase", "one-phase", "rollback",
+                                      "read-only", "crash",     "recover"};
 const int kScenarioCount = 6;
 
 bool parseScript(const std::string& source, std::vector<Step>* steps, std::string* error) {
@@ -151,7 +153,8 @@ bool parseScript(const std::string& source, std::vector<Step>* steps, std::strin
     std::string message;
     Step step;
     step.line = number;
-    if (!splitWords(line, &words, &message) || (!words.empty() && !parseStep(words, &step, &message))) {
+    if (!splitWords(line, &words, &message) ||
+        (!words.empty() && !parseStep(words, &step, &message))) {
       *error = "line " + std::to_string(number) + ": " + message;
       return false;
     }
@@ -163,23 +166,30 @@ bool parseScript(const std::string& source, std::vector<Step>* steps, std::strin
 std::string scenarioScript(const std::string& name, int rmid, const std::string& openString) {
   std::string script;
   if (name == "two-phase") {
-    script = "start R 2pc-R/b expect XA_OK\nwork R expect XA_OK\nend R 2pc-R/b expect XA_OK\n"
-             "prepare R 2pc-R/b expect XA_OK\ncommit R 2pc-R/b expect XA_OK\n";
+    script =
+        "start R 2pc-R/b expect XA_OK\nwork R expect XA_OK\nend R 2pc-R/b expect XA_OK\n"
+        "prepare R 2pc-R/b expect XA_OK\ncommit R 2pc-R/b expect XA_OK\n";
   } else if (name == "one-phase") {
-    script = "start R 1pc-R/b expect XA_OK\nwork R expect XA_OK\nend R 1pc-R/b expect XA_OK\n"
-             "commit R 1pc-R/b TMONEPHASE expect XA_OK\n";
+    script =
+        "start R 1pc-R/b expect XA_OK\nwork R expect XA_OK\nend R 1pc-R/b expect XA_OK\n"
+        "commit R 1pc-R/b TMONEPHASE expect XA_OK\n";
   } else if (name == "rollback") {
-    script = "start R rb-R/b expect XA_OK\nwork R expect XA_OK\nend R rb-R/b expect XA_OK\n"
-             "rollback R rb-R/b expect XA_OK\ncommit R rb-R/b expect XAER_NOTA\n";
+    script =
+        "start R rb-R/b expect XA_OK\nwork R expect XA_OK\nend R rb-R/b expect XA_OK\n"
+        "rollback R rb-R/b expect XA_OK\ncommit R rb-R/b expect XAER_NOTA\n";
   } else if (name == "read-only") {
-    script = "start R ro-R/b expect XA_OK\nend R ro-R/b expect XA_OK\nprepare R ro-R/b expect XA_RDONLY\n"
-             "commit R ro-R/b expect XAER_NOTA\n";
+    script =
+        "start R ro-R/b expect XA_OK\nend R ro-R/b expect XA_OK\nprepare R ro-R/b expect "
+        "XA_RDONLY\n"
+        "commit R ro-R/b expect XAER_NOTA\n";
   } else if (name == "crash") {
-    script = "open R \"OPEN\" expect XA_OK\nstart R crash-R/b expect XA_OK\nwork R expect XA_OK\n"
-             "end R crash-R/b expect XA_OK\nprepare R crash-R/b expect XA_OK\ncrash\n";
+    script =
+        "open R \"OPEN\" expect XA_OK\nstart R crash-R/b expect XA_OK\nwork R expect XA_OK\n"
+        "end R crash-R/b expect XA_OK\nprepare R crash-R/b expect XA_OK\ncrash\n";
   } else if (name == "recover") {
-    script = "open R \"OPEN\" expect XA_OK\nrecover R 10 expect 1\ncommit R recovered expect XA_OK\n"
-             "recover R 10 expect 0\nclose R expect XA_OK\n";
+    script =
+        "open R \"OPEN\" expect XA_OK\nrecover R 10 expect 1\ncommit R recovered expect XA_OK\n"
+        "recover R 10 expect 0\nclose R expect XA_OK\n";
   } else {
     return "";
   }

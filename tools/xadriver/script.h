@@ -22,8 +22,20 @@
 namespace zp {
 namespace xadriver {
 
-enum class Op { kOpen, kClose, kStart, kEnd, kPrepare, kCommit, kRollback, kForget, kRecover, kComplete, kWork,
-                kCrash };
+enum class Op {
+  kOpen,
+  kClose,
+  kStart,
+  kEnd,
+  kPrepare,
+  kCommit,
+  kRollback,
+  kForget,
+  kRecover,
+  kComplete,
+  kWork,
+  kCrash
+};
 
 struct Step {
   int line = 0;

@@ -31,18 +31,30 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 const char* opName(Op op) {
   switch (op) {
-    case Op::kOpen: return "xa_open";
-    case Op::kClose: return "xa_close";
-    case Op::kStart: return "xa_start";
-    case Op::kEnd: return "xa_end";
-    case Op::kPrepare: return "xa_prepare";
-    case Op::kCommit: return "xa_commit";
-    case Op::kRollback: return "xa_rollback";
-    case Op::kForget: return "xa_forget";
-    case Op::kRecover: return "xa_recover";
-    case Op::kComplete: return "xa_complete";
-    case Op::kWork: return "work";
-    case Op::kCrash: return "crash";
+    case Op::kOpen:
+      return "xa_open";
+    case Op::kClose:
+      return "xa_close";
+    case Op::kStart:
+      return "xa_start";
+    case Op::kEnd:
+      return "xa_end";
+    case Op::kPrepare:
+      return "xa_prepare";
+    case Op::kCommit:
+      return "xa_commit";
+    case Op::kRollback:
+      return "xa_rollback";
+    case Op::kForget:
+      return "xa_forget";
+    case Op::kRecover:
+      return "xa_recover";
+    case Op::kComplete:
+      return "xa_complete";
+    case Op::kWork:
+      return "work";
+    case Op::kCrash:
+      return "crash";
   }
   return "?";
 }
@@ -65,7 +77,9 @@ std::string describeXid(const XID& xid) {
   }
   // Trailing zero bytes of a widened branch qualifier say little: count them.
   size_t zeros = 0;
-  while (text.size() >= 4 * (zeros + 1) && text.compare(text.size() - 4 * (zeros + 1), 4, "\\x00") == 0) ++zeros;
+  while (text.size() >= 4 * (zeros + 1) &&
+         text.compare(text.size() - 4 * (zeros + 1), 4, "\\x00") == 0)
+    ++zeros;
   if (zeros > 1) text = text.substr(0, text.size() - 4 * zeros) + "\\x00*" + std::to_string(zeros);
   char head[64];
   std::snprintf(head, sizeof(head), "%#lx:", static_cast<long>(xid.formatID));
@@ -75,7 +89,8 @@ std::string describeXid(const XID& xid) {
 bool loadTarget(const std::string& moduleFile, bool dtc, Target* target, std::string* error) {
   platform::Library* module = platform::libraryLoad(moduleFile.c_str());
   if (module == nullptr) {
-    *error = "the module " + moduleFile + " does not load (not found, wrong word size, or a library it needs is missing)";
+    *error = "the module " + moduleFile +
+             " does not load (not found, wrong word size, or a library it needs is missing)";
     return false;
   }
   target->dtc = dtc;
@@ -114,16 +129,19 @@ ClientProbe probeClient() {
   for (const char* name : kClientCandidates) {
     platform::Library* library = platform::libraryLoad(name);
     if (library == nullptr) continue;
-    probe.callThread = reinterpret_cast<uint32_t (*)(int)>(platform::librarySymbol(library, "refrm_call_thread"));
-    probe.work = reinterpret_cast<int (*)(void*, const char*)>(platform::librarySymbol(library, "refrm_work"));
-    probe.handleInfo =
-        reinterpret_cast<int (*)(void*, int*, uint32_t*)>(platform::librarySymbol(library, "refrm_handle_info"));
+    probe.callThread =
+        reinterpret_cast<uint32_t (*)(int)>(platform::librarySymbol(library, "refrm_call_thread"));
+    probe.work = reinterpret_cast<int (*)(void*, const char*)>(
+        platform::librarySymbol(library, "refrm_work"));
+    probe.handleInfo = reinterpret_cast<int (*)(void*, int*, uint32_t*)>(
+        platform::librarySymbol(library, "refrm_handle_info"));
     break;  // the module takes the first that loads, whatever it exports
   }
   return probe;
 }
 
-Session::Session(const Target& target, const ClientProbe& probe, bool buffered, const std::string& prefix)
+Session::Session(const Target& target, const ClientProbe& probe, bool buffered,
+                 const std::string& prefix)
     : target_(target), probe_(probe), buffered_(buffered), prefix_(prefix) {}
 
 void Session::emit(const std::string& line, bool prefixed) {
@@ -138,7 +156,8 @@ void Session::emit(const std::string& line, bool prefixed) {
 
 int Session::call(const Step& step, XID* xid, std::string* arguments) {
   xa_switch_t* sw = target_.sw;
-  const std::string rmidFlags = "rmid=" + std::to_string(step.rmid) + ", flags=" + flagsName(step.flags);
+  const std::string rmidFlags =
+      "rmid=" + std::to_string(step.rmid) + ", flags=" + flagsName(step.flags);
   if (xid != nullptr) *arguments = "xid=" + describeXid(*xid) + ", " + rmidFlags;
   switch (step.op) {
     case Op::kOpen: {
@@ -151,16 +170,23 @@ int Session::call(const Step& step, XID* xid, std::string* arguments) {
       char empty[] = "";
       return sw->xa_close_entry(empty, step.rmid, step.flags);
     }
-    case Op::kStart: return sw->xa_start_entry(xid, step.rmid, step.flags);
-    case Op::kEnd: return sw->xa_end_entry(xid, step.rmid, step.flags);
-    case Op::kPrepare: return sw->xa_prepare_entry(xid, step.rmid, step.flags);
-    case Op::kCommit: return sw->xa_commit_entry(xid, step.rmid, step.flags);
-    case Op::kRollback: return sw->xa_rollback_entry(xid, step.rmid, step.flags);
-    case Op::kForget: return sw->xa_forget_entry(xid, step.rmid, step.flags);
+    case Op::kStart:
+      return sw->xa_start_entry(xid, step.rmid, step.flags);
+    case Op::kEnd:
+      return sw->xa_end_entry(xid, step.rmid, step.flags);
+    case Op::kPrepare:
+      return sw->xa_prepare_entry(xid, step.rmid, step.flags);
+    case Op::kCommit:
+      return sw->xa_commit_entry(xid, step.rmid, step.flags);
+    case Op::kRollback:
+      return sw->xa_rollback_entry(xid, step.rmid, step.flags);
+    case Op::kForget:
+      return sw->xa_forget_entry(xid, step.rmid, step.flags);
     case Op::kRecover: {
       std::vector<XID>& list = recovered_[step.rmid];
       list.assign(static_cast<size_t>(step.count > 0 ? step.count : 1), XID());
-      *arguments = "xids[" + std::to_string(step.count) + "], count=" + std::to_string(step.count) + ", " + rmidFlags;
+      *arguments = "xids[" + std::to_string(step.count) + "], count=" + std::to_string(step.count) +
+                   ", " + rmidFlags;
       const int result = sw->xa_recover_entry(list.data(), step.count, step.rmid, step.flags);
       list.resize(result > 0 ? static_cast<size_t>(result) : 0);
       return result;
@@ -177,9 +203,11 @@ int Session::call(const Step& step, XID* xid, std::string* arguments) {
   return 0;
 }
 
-void Session::record(const Step& step, const std::string& text, int result, double milliseconds, uint32_t thread) {
+void Session::record(const Step& step, const std::string& text, int result, double milliseconds,
+                     uint32_t thread) {
   // A recover's non-negative result is a count, not a code.
-  const std::string name = step.op == Op::kRecover && result >= 0 ? std::to_string(result) : resultName(result);
+  const std::string name =
+      step.op == Op::kRecover && result >= 0 ? std::to_string(result) : resultName(result);
   std::string out = text + "\n      = " + name + " (" + std::to_string(result) + ")";
   if (thread != 0) out += "  client thread " + std::to_string(thread);
   char duration[32];
@@ -215,11 +243,13 @@ void Session::runOne(const Step& step, XID* xid) {
     } else {
       int owner = 0;
       if (probe_.handleInfo != nullptr && probe_.handleInfo(svc, &owner, &thread) == XA_OK)
-        text += " -> connection of rmid " + std::to_string(owner) + ", opened on client thread " + std::to_string(thread);
+        text += " -> connection of rmid " + std::to_string(owner) + ", opened on client thread " +
+                std::to_string(thread);
       result = probe_.work(svc, "update");
       thread = 0;
     }
-    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - started;
+    const std::chrono::duration<double, std::milli> took =
+        std::chrono::steady_clock::now() - started;
     record(step, text, result, took.count(), thread);
     return;
   }
@@ -243,7 +273,9 @@ void Session::runOne(const Step& step, XID* xid) {
 bool Session::run(const std::vector<Step>& steps) {
   for (const Step& step : steps) {
     if (step.op == Op::kCrash) {
-      emit("-- the process ends here, between prepare and commit, without closing (a simulated crash)");
+      emit(
+          "-- the process ends here, between prepare and commit, without closing (a simulated "
+          "crash)");
       std::fflush(stdout);
       std::_Exit(failures_ == 0 ? 0 : 1);
     }
@@ -251,13 +283,16 @@ bool Session::run(const std::vector<Step>& steps) {
       std::string client = step.text;
       if (!target_.dtc) {
         char rewritten[kOpenBufferSize] = {0};
-        if (rewrite_db_name(step.text.c_str(), rewritten, sizeof(rewritten)) == 0) client = rewritten;
+        if (rewrite_db_name(step.text.c_str(), rewritten, sizeof(rewritten)) == 0)
+          client = rewritten;
       }
       dbNames_[step.rmid] = dbValue(client);
     }
     if (step.recovered) {
       const std::vector<XID> list = recovered_[step.rmid];
-      if (list.empty()) emit("-- " + std::string(opName(step.op)) + " of the recovered XIDs: the latest recover listed none");
+      if (list.empty())
+        emit("-- " + std::string(opName(step.op)) +
+             " of the recovered XIDs: the latest recover listed none");
       for (XID xid : list) runOne(step, &xid);
     } else if (!step.gtrid.empty()) {
       XID xid = makeXid(step.gtrid, step.bqual);
@@ -284,14 +319,17 @@ bool Session::checkThreads() {
     bool ok;
     if (target_.dtc) {
       ok = threads.size() == 1 && thread != caller;
-      line += ok ? "every client call ran on worker thread " + std::to_string(thread) + " (the caller is thread " +
-                       std::to_string(caller) + ")"
-             : threads.size() == 1 ? "client calls ran on the caller's thread " + std::to_string(caller) + ", not on a worker"
-                                   : "client calls ran on " + std::to_string(threads.size()) + " different threads";
+      line += ok ? "every client call ran on worker thread " + std::to_string(thread) +
+                       " (the caller is thread " + std::to_string(caller) + ")"
+              : threads.size() == 1
+                  ? "client calls ran on the caller's thread " + std::to_string(caller) +
+                        ", not on a worker"
+                  : "client calls ran on " + std::to_string(threads.size()) + " different threads";
     } else {
       ok = threads.size() == 1 && thread == caller;
       line += ok ? "every client call ran on the caller's thread " + std::to_string(thread)
-                 : "client calls ran on " + std::to_string(threads.size()) + " thread(s) other than the caller's";
+                 : "client calls ran on " + std::to_string(threads.size()) +
+                       " thread(s) other than the caller's";
     }
     emit(line + (ok ? "  OK" : "  UNEXPECTED"), false);
     if (!ok) {

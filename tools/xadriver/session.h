@@ -63,7 +63,8 @@ class Session {
   // Prints (or keeps) one line, after the session's prefix unless told not to.
   void emit(const std::string& line, bool prefixed = true);
   int call(const Step& step, XID* xid, std::string* arguments);
-  void record(const Step& step, const std::string& text, int result, double milliseconds, uint32_t thread);
+  void record(const Step& step, const std::string& text, int result, double milliseconds,
+              uint32_t thread);
   void runOne(const Step& step, XID* xid);
 
   Target target_;
@@ -72,7 +73,7 @@ class Session {
   std::string prefix_;
   std::string output_;
   int failures_ = 0;
-  std::map<int, std::string> dbNames_;        // the DB name the client got, per rmid
+  std::map<int, std::string> dbNames_;         // the DB name the client got, per rmid
   std::map<int, std::vector<XID>> recovered_;  // the latest recover's list, per rmid
   std::map<int, std::set<uint32_t>> clientThreads_;
   std::map<int, uint32_t> callerThreads_;
