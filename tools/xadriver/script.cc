@@ -145,6 +145,13 @@ const char* const kScenarioNames[] = {"two-phase", "one-phase", "rollback",
                                       "read-only", "crash",     "recover"};
 const int kScenarioCount = 6;
 
+const char* stepName(Op op) {
+  for (const OpName& name : kOps) {
+    if (name.op == op) return name.name;
+  }
+  return "?";
+}
+
 bool parseScript(const std::string& source, std::vector<Step>* steps, std::string* error) {
   std::istringstream lines(source);
   std::string line;

@@ -50,6 +50,9 @@ struct Step {
   int expected = 0;
 };
 
+// The word a script uses for a step ("open", "work", ...).
+const char* stepName(Op op);
+
 // Parses a script. Returns false and a one-line message on the first error.
 bool parseScript(const std::string& source, std::vector<Step>* steps, std::string* error);
 

@@ -29,34 +29,10 @@ XID makeXid(const std::string& gtrid, const std::string& bqual) {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
-const char* opName(Op op) {
-  switch (op) {
-    case Op::kOpen:
-      return "xa_open";
-    case Op::kClose:
-      return "xa_close";
-    case Op::kStart:
-      return "xa_start";
-    case Op::kEnd:
-      return "xa_end";
-    case Op::kPrepare:
-      return "xa_prepare";
-    case Op::kCommit:
-      return "xa_commit";
-    case Op::kRollback:
-      return "xa_rollback";
-    case Op::kForget:
-      return "xa_forget";
-    case Op::kRecover:
-      return "xa_recover";
-    case Op::kComplete:
-      return "xa_complete";
-    case Op::kWork:
-      return "work";
-    case Op::kCrash:
-      return "crash";
-  }
-  return "?";
+// The XA function a step calls ("xa_open"), or the step's own name.
+std::string opName(Op op) {
+  const std::string name = stepName(op);
+  return op == Op::kWork || op == Op::kCrash ? name : "xa_" + name;
 }
 
 }  // namespace
@@ -261,7 +237,7 @@ void Session::runOne(const Step& step, XID* xid) {
   uint32_t thread = probe_.callThread != nullptr ? probe_.callThread(step.rmid) : 0;
   if (thread != 0) clientThreads_[step.rmid].insert(thread);
   callerThreads_[step.rmid] = platform::currentThreadId();
-  record(step, std::string(opName(step.op)) + "(" + arguments + ")", result, took.count(), thread);
+  record(step, opName(step.op) + "(" + arguments + ")", result, took.count(), thread);
   // The DTC switch widens the branch qualifier before it passes the XID on.
   if (xid != nullptr && std::memcmp(&before, xid, sizeof(before)) != 0)
     emit("      the switch changed the XID to " + describeXid(*xid));
@@ -291,8 +267,7 @@ bool Session::run(const std::vector<Step>& steps) {
     if (step.recovered) {
       const std::vector<XID> list = recovered_[step.rmid];
       if (list.empty())
-        emit("-- " + std::string(opName(step.op)) +
-             " of the recovered XIDs: the latest recover listed none");
+        emit("-- " + opName(step.op) + " of the recovered XIDs: the latest recover listed none");
       for (XID xid : list) runOne(step, &xid);
     } else if (!step.gtrid.empty()) {
       XID xid = makeXid(step.gtrid, step.bqual);
