@@ -183,87 +183,97 @@ void checkClientLibraries(const CheckRequest& request, Findings* findings) {
   }
 }
 
+// One option of an open string as the module's filter reads it: its keyword
+// runs to the first '=' after its '+', even past the next '+'.
+struct Option {
+  std::string text;  // from its '+' to the next '+' or the end
+  std::string keyword;
+  std::string value;
+  bool hasValue;  // an '=' before the next '+'
+  bool last;      // no '+' follows
+  std::string shown() const { return "\"" + maskPassword(text) + "\""; }
+};
+
+// An option the client understands: copied, unless its keyword ran on.
+bool reportClientOption(const Option& option, Findings* findings, std::string* copied) {
+  bool known = false;
+  for (const char* name : {"ACC", "DB", "SesTM", "SqlNet", "Threads"})
+    known |= sameIgnoringCase(option.keyword, name);
+  if (!known) return false;
+  if (option.hasValue || option.last) {
+    findings->ok("passed to the client: " + option.shown());
+    *copied += option.text;
+  } else {
+    findings->warn("dropped " + option.shown() +
+                   ": no '=', so its keyword runs into the next option");
+  }
+  return true;
+}
+
+// "+Trace", the trace library keyword of this word size and "+TraceFile".
+bool reportTraceOption(const Option& option, Findings* findings) {
+  const bool level = sameIgnoringCase(option.keyword, "Trace");
+  const bool file = sameIgnoringCase(option.keyword, "TraceFile");
+  if (!level && !file && !sameIgnoringCase(option.keyword, kTraceDllKeyword)) return false;
+  const std::string taken = "taken out " + option.shown() + ": ";
+  const std::string what = level ? "trace level" : file ? "trace log file" : "trace library";
+  const size_t space = option.value.find(' ');
+  const std::string name = option.value.substr(0, space);
+  if (!option.hasValue) {
+    findings->warn(taken + "no value, the " + what + " stays as an earlier open left it");
+  } else if (level && !option.value.empty() && option.value[0] == '2') {
+    findings->ok(
+        taken +
+        "trace level 2, which turns tracing on (on the MQ switch; the DTC switch never traces)");
+  } else if (level) {
+    const bool one = !option.value.empty() && option.value[0] == '1';
+    findings->warn(taken + "trace level " + (one ? "1" : "0") +
+                   ", which starts no tracing (only 2 does)");
+  } else if (space != std::string::npos) {
+    findings->warn(taken + what + " \"" + name + "\"; the text after the space is dropped");
+  } else {
+    findings->ok(taken + what + " \"" + name + "\"");
+  }
+  return true;
+}
+
+void reportDroppedOption(const Option& option, Findings* findings) {
+  const std::string own = kTraceDllKeyword;
+  const std::string other = own == "TraceDll64" ? "TraceDll32" : "TraceDll64";
+  std::string reason = "unknown option \"+" + option.keyword + "\"";
+  if (sameIgnoringCase(option.keyword, other)) {
+    reason = "this is a " + std::to_string(sizeof(void*) * 8) + "-bit process, which reads +" + own;
+  } else if (!option.hasValue && !option.last) {
+    reason = "no '=', so its keyword runs into the next option";
+  } else if (option.keyword.find(' ') != std::string::npos) {
+    reason = "a space inside the keyword";
+  } else if (option.text.size() == 1) {
+    reason = "an empty option";
+  }
+  findings->warn("dropped " + option.shown() + ": " + reason);
+}
+
 // Reads each option as the module's filter does and says what becomes of it.
 // Returns the string the copied options make, for comparison with the
 // module's own result.
 std::string analyseOptions(const std::string& source, Findings* findings) {
   std::string copied = source.substr(0, 9);
-  const std::string ownKeyword = kTraceDllKeyword;
-  const std::string otherKeyword = ownKeyword == "TraceDll64" ? "TraceDll32" : "TraceDll64";
-  size_t at = 9;
-  const size_t firstPlus = source.find('+', at);
+  size_t at = source.find('+', 9);
   const std::string leading =
-      source.substr(at, firstPlus == std::string::npos ? std::string::npos : firstPlus - at);
+      source.substr(9, at == std::string::npos ? std::string::npos : at - 9);
   if (!leading.empty()) findings->warn("dropped \"" + leading + "\": text outside an option");
-  at = firstPlus;
-  while (at != std::string::npos && at < source.size()) {
-    size_t next = source.find('+', at + 1);
-    const std::string option =
-        source.substr(at, next == std::string::npos ? std::string::npos : next - at);
+  while (at != std::string::npos) {
+    const size_t next = source.find('+', at + 1);
+    Option option;
+    option.text = source.substr(at, next == std::string::npos ? std::string::npos : next - at);
     const size_t equals = source.find('=', at + 1);
-    const bool hasValue =
-        equals != std::string::npos && (next == std::string::npos || equals < next);
-    const std::string keyword =
-        hasValue ? source.substr(at + 1, equals - at - 1) : option.substr(1);
-    const std::string value = hasValue ? option.substr(equals - at + 1) : "";
-    const std::string shown = "\"" + maskPassword(option) + "\"";
-    bool known = false;
-    for (const char* name : {"ACC", "DB", "SesTM", "SqlNet", "Threads"}) {
-      if (!sameIgnoringCase(keyword, name)) continue;
-      known = true;
-      if (hasValue || next == std::string::npos) {
-        findings->ok("passed to the client: " + shown);
-        copied += option;
-      } else {
-        findings->warn("dropped " + shown + ": no '=', so its keyword runs into the next option");
-      }
-    }
-    if (!known && sameIgnoringCase(keyword, "Trace")) {
-      known = true;
-      const char level = value.empty() ? '0' : value[0];
-      if (!hasValue) {
-        findings->warn("taken out " + shown +
-                       ": no value, the trace level stays as an earlier open left it");
-      } else if (level == '2') {
-        findings->ok("taken out " + shown +
-                     ": trace level 2, the MQ switch traces (the DTC switch never does)");
-      } else {
-        findings->warn("taken out " + shown + ": trace level " +
-                       std::string(level == '1' ? "1" : "0") +
-                       ", which starts no tracing (only 2 does)");
-      }
-    }
-    if (!known &&
-        (sameIgnoringCase(keyword, ownKeyword) || sameIgnoringCase(keyword, "TraceFile"))) {
-      known = true;
-      const size_t space = value.find(' ');
-      const std::string name = value.substr(0, space);
-      const std::string what =
-          sameIgnoringCase(keyword, "TraceFile") ? "trace log file" : "trace library";
-      if (!hasValue) {
-        findings->warn("taken out " + shown + ": no value, the " + what +
-                       " stays as an earlier open left it");
-      } else if (space != std::string::npos) {
-        findings->warn("taken out " + shown + ": " + what + " \"" + name +
-                       "\"; the text after the space is dropped");
-      } else {
-        findings->ok("taken out " + shown + ": " + what + " \"" + name + "\"");
-      }
-    }
-    if (!known && sameIgnoringCase(keyword, otherKeyword)) {
-      known = true;
-      findings->warn("dropped " + shown + ": this is a " + std::to_string(sizeof(void*) * 8) +
-                     "-bit process, which reads +" + ownKeyword);
-    }
-    if (!known) {
-      const bool spaced = keyword.find(' ') != std::string::npos;
-      findings->warn("dropped " + shown + ": " +
-                     (!hasValue && next != std::string::npos
-                          ? std::string("no '=', so its keyword runs into the next option")
-                      : spaced             ? std::string("a space inside the keyword")
-                      : option.size() == 1 ? std::string("an empty option")
-                                           : "unknown option \"+" + keyword + "\""));
-    }
+    option.hasValue = equals != std::string::npos && (next == std::string::npos || equals < next);
+    option.keyword = equals == std::string::npos ? option.text.substr(1)
+                                                 : source.substr(at + 1, equals - at - 1);
+    option.value = option.hasValue ? option.text.substr(equals - at + 1) : "";
+    option.last = next == std::string::npos;
+    if (!reportClientOption(option, findings, &copied) && !reportTraceOption(option, findings))
+      reportDroppedOption(option, findings);
     at = next;
   }
   return copied;
@@ -309,9 +319,20 @@ void checkOpenString(const std::string& source, Findings* findings) {
                  std::to_string(platform::currentProcessId()) + " and " +
                  std::to_string(platform::currentThreadId()) + ")");
   }
-  if (trace_options_level() == 2 && trace_options_dll_name() == nullptr)
+  // What the module's own parse left for tracing, all options taken together.
+  const char* library = trace_options_dll_name();
+  const char* file = trace_options_file_name();
+  if (trace_options_level() != 2) {
+    findings->ok("MQ switch: no tracing (trace level " + std::to_string(trace_options_level()) +
+                 ")");
+  } else if (library == nullptr || *library == '\0') {
     findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) +
                    ": the MQ switch will not trace");
+  } else {
+    findings->ok("MQ switch: traces through \"" + std::string(library) + "\" to " +
+                 (file == nullptr ? std::string("the library's default log")
+                                  : "\"" + std::string(file) + "\""));
+  }
 }
 
 void checkTraceLibrary(const std::string& name, Findings* findings) {
