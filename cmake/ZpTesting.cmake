@@ -1,15 +1,32 @@
 # zp_add_test(NAME name SOURCES files... [ISOLATED] [LABELS labels...]
-#             [ENVIRONMENT VAR=value...] [WORKING_DIRECTORY dir] [LIBRARIES libs...])
+#             [ENVIRONMENT VAR=value...] [WORKING_DIRECTORY dir] [LIBRARIES libs...]
+#             [CLIENTS folder])
 #
 # Builds a GoogleTest program linked with the module's objects and the shared
 # test helpers (whose main loads the module's static objects, as the loader
 # would). ISOLATED registers every test case as a CTest test of its own, so each
 # runs in a fresh process: use it where the module's process-wide state
-# matters. Every test has a timeout, so a hang fails instead of stalling.
+# matters. CLIENTS points the library search at one folder of stand-in client
+# libraries (stand-ins/client). Every test has a timeout, so a hang fails
+# instead of stalling.
 include(GoogleTest)
 
+# zp_tests_use_clients(folder tests...): the named CTest tests find exactly the
+# client library candidates of <build>/clients/<folder>: through
+# LD_LIBRARY_PATH natively, and as their working directory under Wine (the
+# current directory is in the DLL search order; the test programs' own folder
+# holds no candidate).
+function(zp_tests_use_clients folder)
+  set(dir ${CMAKE_BINARY_DIR}/clients/${folder})
+  if(WIN32)
+    set_tests_properties(${ARGN} PROPERTIES WORKING_DIRECTORY ${dir})
+  else()
+    set_property(TEST ${ARGN} APPEND PROPERTY ENVIRONMENT LD_LIBRARY_PATH=${dir})
+  endif()
+endfunction()
+
 function(zp_add_test)
-  cmake_parse_arguments(T "ISOLATED" "NAME;WORKING_DIRECTORY;TIMEOUT" "SOURCES;LABELS;ENVIRONMENT;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(T "ISOLATED" "NAME;WORKING_DIRECTORY;TIMEOUT;CLIENTS" "SOURCES;LABELS;ENVIRONMENT;LIBRARIES" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
@@ -34,4 +51,8 @@ function(zp_add_test)
   if(env)
     set_tests_properties(${tests} PROPERTIES ENVIRONMENT "${env}")
   endif()
+  if(T_CLIENTS)
+    zp_tests_use_clients(${T_CLIENTS} ${tests})
+  endif()
+  set(${T_NAME}_TESTS ${tests} PARENT_SCOPE)
 endfunction()
