@@ -83,9 +83,10 @@ void write_line(const char* kind, const char* function, const char* text) {
   char line[kLineSize];
   int used = format_time(line, sizeof line);
   if (used < 0) used = 0;
-  std::snprintf(line + used, sizeof line - static_cast<size_t>(used), " pid %lu tid %lu %-5s %s %s",
-                process_id(), thread_id(), kind, function == nullptr ? "-" : function,
-                text == nullptr ? "" : text);
+  const bool hasText = text != nullptr && text[0] != '\0';
+  std::snprintf(line + used, sizeof line - static_cast<size_t>(used),
+                " pid %lu tid %lu %-5s %s%s%s", process_id(), thread_id(), kind,
+                function == nullptr ? "-" : function, hasText ? " " : "", hasText ? text : "");
   for (char* c = line; *c != '\0'; ++c) {
     if (*c == '\n' || *c == '\r') *c = ' ';
   }
