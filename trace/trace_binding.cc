@@ -73,8 +73,7 @@ bool load_and_open(TraceLibrary* record, const char* fileName, const char* libra
 int32_t validated_rebind(TraceContext* context, const char* fileName, uint32_t fileNameLength,
                          const char* libraryName, uint32_t libraryNameLength) {
   if (fileName == nullptr || fileNameLength < 1 || fileNameLength > kTraceFileNameMax ||
-      libraryName == nullptr || libraryNameLength < 1 ||
-      libraryNameLength > kTraceLibraryNameMax) {
+      libraryName == nullptr || libraryNameLength < 1 || libraryNameLength > kTraceLibraryNameMax) {
     return kTraceFailed;
   }
   char file[kTraceNameBufferSize];
@@ -134,8 +133,7 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
 }
 
 int32_t trace_rebind(TraceContext* context, int32_t level, const char* fileName,
-                     uint32_t fileNameLength, const char* libraryName,
-                     uint32_t libraryNameLength) {
+                     uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength) {
   if (context == nullptr) return kTraceFailed;
   if (level == kTraceLevelOn && fileName != nullptr &&
       validated_rebind(context, fileName, fileNameLength, libraryName, libraryNameLength) ==

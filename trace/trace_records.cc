@@ -20,8 +20,8 @@ constexpr size_t kPasswordMaskLength = sizeof(kPasswordMask) - 1;
 
 using RecordSlot = TraceRecordFn TraceLibrary::*;
 
-void write_record(TraceContext* context, RecordSlot slot, const char* function,
-                  const char* format, va_list args) {
+void write_record(TraceContext* context, RecordSlot slot, const char* function, const char* format,
+                  va_list args) {
   if (context == nullptr) return;
   TraceUse use(context);
   TraceLibrary* library = use.library();
@@ -46,8 +46,7 @@ void format_hex_bytes(char* text, const char* bytes, size_t count) {
   text[count * kHexCharsPerByte] = '\0';
 }
 
-void trace_xid_length(TraceContext* context, const char* function, const char* format,
-                      long value) {
+void trace_xid_length(TraceContext* context, const char* function, const char* format, long value) {
   const int32_t narrow = static_cast<int32_t>(value);
   trace_data(context, function, format, kXidHexWidth, static_cast<uint32_t>(narrow), narrow);
 }

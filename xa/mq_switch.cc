@@ -39,8 +39,7 @@ uint32_t address_value(const void* address) {
   return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(address));
 }
 
-using RecordWriter = void (*)(TraceContext* context, const char* function, const char* format,
-                              ...);
+using RecordWriter = void (*)(TraceContext* context, const char* function, const char* format, ...);
 
 // A record that shows an open or close string, with its passwords masked.
 // Left out when the masked copy cannot be had.
@@ -58,14 +57,26 @@ void trace_result(const char* function, int result) {
 // The body of the six wrappers that take one XID.
 using XidEntry = int (*xa_switch_t::*)(XID* xid, int rmid, long flags);
 
-int forward_xid(const char* function, XidEntry entry, XID* xid, int rmid, long flags) {
-  if (tracing()) {
-    trace_entry(&g_traceContext, function, kXidEntryFormat, rmid, kHexWidth, hex_value(flags));
-    trace_xid(&g_traceContext, function, xid);
-  }
+int call_xid_entry(XidEntry entry, XID* xid, int rmid, long flags) {
   xa_switch_t* client = client_switch();
-  const int result = client == nullptr ? XAER_RMERR : (client->*entry)(xid, rmid, flags);
+  return client == nullptr ? XAER_RMERR : (client->*entry)(xid, rmid, flags);
+}
+
+[[gnu::noinline, gnu::cold]] int forward_xid_traced(const char* function, XidEntry entry, XID* xid,
+                                                    int rmid, long flags) {
+  trace_entry(&g_traceContext, function, kXidEntryFormat, rmid, kHexWidth, hex_value(flags));
+  trace_xid(&g_traceContext, function, xid);
+  const int result = call_xid_entry(entry, xid, rmid, flags);
   trace_result(function, result);
+  return result;
+}
+
+// The untraced path is kept free of the traced one, so that it is two flag
+// tests around the client call.
+inline int forward_xid(const char* function, XidEntry entry, XID* xid, int rmid, long flags) {
+  if (tracing()) return forward_xid_traced(function, entry, xid, rmid, flags);
+  const int result = call_xid_entry(entry, xid, rmid, flags);
+  trace_result(function, result);  // tracing may have started meanwhile
   return result;
 }
 
@@ -188,8 +199,8 @@ int or8_mq_xa_complete(int* handle, int* retval, int rmid, long flags) {
   constexpr char kName[] = "or8_mq_xa_complete";
   if (tracing()) {
     trace_entry(&g_traceContext, kName, "handle: 0x%0*x retval: 0x%0*x rmid: %d flags: 0x%0*x",
-                kHexWidth, address_value(handle), kHexWidth, address_value(retval), rmid,
-                kHexWidth, hex_value(flags));
+                kHexWidth, address_value(handle), kHexWidth, address_value(retval), rmid, kHexWidth,
+                hex_value(flags));
   }
   xa_switch_t* client = client_switch();
   const int result =
@@ -203,9 +214,9 @@ int or8_mq_xa_complete(int* handle, int* retval, int rmid, long flags) {
 namespace {
 
 constexpr zp::XaEntrySet kMqEntries = {
-    zp::or8_mq_xa_open,   zp::or8_mq_xa_close,  zp::or8_mq_xa_start,    zp::or8_mq_xa_end,
+    zp::or8_mq_xa_open,     zp::or8_mq_xa_close,   zp::or8_mq_xa_start,  zp::or8_mq_xa_end,
     zp::or8_mq_xa_rollback, zp::or8_mq_xa_prepare, zp::or8_mq_xa_commit, zp::or8_mq_xa_recover,
-    zp::or8_mq_xa_forget, zp::or8_mq_xa_complete};
+    zp::or8_mq_xa_forget,   zp::or8_mq_xa_complete};
 
 }  // namespace
 

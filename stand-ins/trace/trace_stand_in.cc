@@ -63,8 +63,8 @@ ZP_STANDIN_EXPORT int32_t TraceVersion(void) {
 // Declared with a 32-bit result so that a test can leave bits above the 16
 // that count in the result register.
 ZP_STANDIN_EXPORT int32_t TraceOpenLogFile(const char* file, char* scratch, int32_t size) {
-  note(std::string("TraceOpenLogFile ") + (file == nullptr ? "NULL" : "\"" + std::string(file) + "\"") +
-       " " + std::to_string(size));
+  note(std::string("TraceOpenLogFile ") +
+       (file == nullptr ? "NULL" : "\"" + std::string(file) + "\"") + " " + std::to_string(size));
   if (scratch != nullptr && size > 0) scratch[size - 1] = '\0';  // the buffer is writable
   const int32_t result = zp_journal_open_result();
   if ((result & 0xffff) == 0) zp_journal_set_open(1);

@@ -57,7 +57,8 @@ TEST(MqSwitch_xa80, ReferenceLibraryWritesWholeLinesFromManyThreads) {
   const char* log = "zptrace_threads_test.log";
   std::remove(log);
   xa_switch_t* sw = MQStart();
-  ASSERT_EQ(openWith(sw, "ORACLE_XA" + test::traceOptions(test::kReferenceTrace, log)), XA_OK);
+  const std::string options = test::traceOptions(test::kReferenceTrace, log);
+  ASSERT_EQ(openWith(sw, "ORACLE_XA+Acc=P/scott/tiger" + options), XA_OK);
 
   std::vector<unsigned long> threadIds(kThreads);
   test::runConcurrently(kThreads, [&](int index) {
@@ -97,7 +98,8 @@ TEST(MqSwitch_xa80, ReferenceLibraryWritesWholeLinesFromManyThreads) {
   ASSERT_EQ(opener.size(), 4u);
   EXPECT_EQ(opener[0], std::string("OPEN zptrace ") + log);
   EXPECT_EQ(opener[1], "INIT zptrace ");
-  EXPECT_EQ(opener[2].substr(0, 32), "ENTRY or8_mq_xa_open xa_info: OR");
+  EXPECT_EQ(opener[2], "ENTRY or8_mq_xa_open xa_info: ORACLE_XA+Acc=P/scott/****" + options +
+                           " rmid: 3 flags: 0x00000000");
   EXPECT_EQ(opener[3], "EXIT or8_mq_xa_open rc = 0");
 }
 

@@ -60,8 +60,8 @@ struct WrapperCall {
 
 using XidEntry = int (*xa_switch_t::*)(XID*, int, long);
 
-WrapperCall xidWrapper(CallArgs& args, const char* function, StandinOperation operation,
-                       int result, long flags, const char* flagsText, XidEntry entry) {
+WrapperCall xidWrapper(CallArgs& args, const char* function, StandinOperation operation, int result,
+                       long flags, const char* flagsText, XidEntry entry) {
   return {function,
           operation,
           result,
@@ -86,17 +86,26 @@ std::vector<WrapperCall> nineWrappers(CallArgs& args) {
                  &xa_switch_t::xa_commit_entry),
       xidWrapper(args, "or8_mq_xa_forget", kStandinForget, XAER_PROTO, TMNOFLAGS, "00000000",
                  &xa_switch_t::xa_forget_entry),
-      {"or8_mq_xa_recover", kStandinRecover, 2, scan,
+      {"or8_mq_xa_recover",
+       kStandinRecover,
+       2,
+       scan,
        [&args, scan](xa_switch_t* sw) { return sw->xa_recover_entry(args.xids, 3, kRmid, scan); },
        {"entry or8_mq_xa_recover: rmid: 3 flags: 0x01800000 xids: 0x" + hex8(args.xids) +
         " count: 3"}},
-      {"or8_mq_xa_complete", kStandinComplete, XA_RETRY, TMNOFLAGS,
+      {"or8_mq_xa_complete",
+       kStandinComplete,
+       XA_RETRY,
+       TMNOFLAGS,
        [&args](xa_switch_t* sw) {
          return sw->xa_complete_entry(&args.handle, &args.retval, kRmid, TMNOFLAGS);
        },
        {"entry or8_mq_xa_complete: handle: 0x" + hex8(&args.handle) + " retval: 0x" +
         hex8(&args.retval) + " rmid: 3 flags: 0x00000000"}},
-      {"or8_mq_xa_close", kStandinClose, XAER_INVAL, TMNOFLAGS,
+      {"or8_mq_xa_close",
+       kStandinClose,
+       XAER_INVAL,
+       TMNOFLAGS,
        [&args](xa_switch_t* sw) { return sw->xa_close_entry(args.closeInfo, kRmid, TMNOFLAGS); },
        {"entry or8_mq_xa_close: xa_info: ORACLE_XA+Acc=P/scott/**** rmid: 3 flags: 0x00000000",
         "data or8_mq_xa_close: Calling client xa_close(ORACLE_XA+Acc=P/scott/****, 3, "
@@ -111,8 +120,7 @@ int openWith(xa_switch_t* sw, const std::string& info, int rmid = kRmid) {
 }
 
 std::string ids() {
-  return std::to_string(platform::currentProcessId()) +
-         std::to_string(platform::currentThreadId());
+  return std::to_string(platform::currentProcessId()) + std::to_string(platform::currentThreadId());
 }
 
 const Lines kBindStub = {"load zptracestub", "TraceVersion", "TraceOpenLogFile \"mq.log\" 1000",
@@ -156,9 +164,9 @@ TEST(MqSwitch_xa80, TracedCallsWriteTheirRecordsInOrder) {
   ASSERT_EQ(openWith(sw, info), XA_OK);
   const std::string shown = "ORACLE_XA+Acc=P/scott/****+SesTm=30" +
                             test::traceOptions(test::kTraceStub, "mq.log") + "+DB=ORCL";
-  EXPECT_EQ(test::journalLines(),
-            concat(kBindStub, {"entry or8_mq_xa_open: xa_info: " + shown + " rmid: 3 flags: 0x00000000",
-                               "exit or8_mq_xa_open: rc = 0"}));
+  EXPECT_EQ(test::journalLines(), concat(kBindStub, {"entry or8_mq_xa_open: xa_info: " + shown +
+                                                         " rmid: 3 flags: 0x00000000",
+                                                     "exit or8_mq_xa_open: rc = 0"}));
   // The client sees the password, and the DB name extended with the real ids.
   const StandinControl client = StandinControl::loaded();
   ASSERT_TRUE(client.valid());
@@ -170,8 +178,8 @@ TEST(MqSwitch_xa80, TracedCallsWriteTheirRecordsInOrder) {
     client.setResult(row.operation, row.result);
     zp_journal_reset();
     EXPECT_EQ(row.call(sw), row.result) << row.function;
-    EXPECT_EQ(test::journalLines(),
-              concat(row.records, {"exit " + row.function + ": rc = " + std::to_string(row.result)}))
+    EXPECT_EQ(test::journalLines(), concat(row.records, {"exit " + row.function +
+                                                         ": rc = " + std::to_string(row.result)}))
         << row.function;
   }
   EXPECT_STREQ(client.calls().back().text, "ORACLE_XA+Acc=P/scott/tiger")
@@ -183,10 +191,10 @@ TEST(MqSwitch_none, OpenWithoutClientTracesTheErrorAndLaterCallsFail) {
   xa_switch_t* sw = MQStart();
   const std::string info = "ORACLE_XA" + test::traceOptions(test::kTraceStub, "mq.log");
   EXPECT_EQ(openWith(sw, info), XAER_RMERR);
-  EXPECT_EQ(test::journalLines(),
-            concat(kBindStub, {"entry or8_mq_xa_open: xa_info: " + info + " rmid: 3 flags: 0x00000000",
-                               "data or8_mq_xa_open: Error loading XA switch",
-                               "exit or8_mq_xa_open: rc = -3 (XAER_RMERR)"}));
+  EXPECT_EQ(test::journalLines(), concat(kBindStub, {"entry or8_mq_xa_open: xa_info: " + info +
+                                                         " rmid: 3 flags: 0x00000000",
+                                                     "data or8_mq_xa_open: Error loading XA switch",
+                                                     "exit or8_mq_xa_open: rc = -3 (XAER_RMERR)"}));
   // Without a client switch each wrapper answers for itself, still traced.
   CallArgs args;
   for (const WrapperCall& row : nineWrappers(args)) {
@@ -215,12 +223,12 @@ TEST(MqSwitch_xa80, SecondTracedOpenRebindsInOrder) {
   zp_journal_reset();
   // The trace options stay from the first open, so this one traces too.
   ASSERT_EQ(openWith(sw, "ORACLE_XA+SesTm=5"), XA_OK);
-  EXPECT_EQ(test::journalLines(),
-            concat({"TraceCloseLogFile", "unload zptracestub"},
-                   concat(kBindStub,
-                          {"entry or8_mq_xa_open: xa_info: ORACLE_XA+SesTm=5 rmid: 3 flags: "
-                           "0x00000000",
-                           "exit or8_mq_xa_open: rc = 0"})));
+  EXPECT_EQ(
+      test::journalLines(),
+      concat({"TraceCloseLogFile", "unload zptracestub"},
+             concat(kBindStub, {"entry or8_mq_xa_open: xa_info: ORACLE_XA+SesTm=5 rmid: 3 flags: "
+                                "0x00000000",
+                                "exit or8_mq_xa_open: rc = 0"})));
 }
 
 // The trace binding lines after one open carrying options.
@@ -234,8 +242,8 @@ Lines bindingAfterOpen(const std::string& options) {
 const std::string kEntryNoOptions = "entry or8_mq_xa_open: xa_info: ORACLE_XA";
 
 TEST(MqSwitch_xa80, LevelOneStartsNothing) {
-  const std::string options = "+Trace=1+" + std::string(kTraceDllKeyword) + "=" +
-                              test::kTraceStub + "+TraceFile=mq.log";
+  const std::string options =
+      "+Trace=1+" + std::string(kTraceDllKeyword) + "=" + test::kTraceStub + "+TraceFile=mq.log";
   EXPECT_EQ(bindingAfterOpen(options), Lines{});
   EXPECT_EQ(fault::calls(fault::Point::kLibraryLoad), 1u) << "the client library only";
   EXPECT_EQ(g_traceContext.enabled.load(), 0);

@@ -95,13 +95,17 @@ TEST(TraceBinding, OptionalExportsDecideInitialisationAndRecords) {
     const char* library;
     Lines expected;  // after the load lines, for a start and one of each record
   } rows[] = {
-      {"all exports", test::kTraceStub,
+      {"all exports",
+       test::kTraceStub,
        {"mvSetTraceLevel 0", "mvTraceInit 0 \"\"", "entry f: e 1", "exit f: x 2", "data f: d 3"}},
-      {"no mvTraceInit: no level call either", test::kTraceStubNoInit,
+      {"no mvTraceInit: no level call either",
+       test::kTraceStubNoInit,
        {"entry f: e 1", "exit f: x 2", "data f: d 3"}},
-      {"no mvSetTraceLevel: init still called", test::kTraceStubNoLevel,
+      {"no mvSetTraceLevel: init still called",
+       test::kTraceStubNoLevel,
        {"mvTraceInit 0 \"\"", "entry f: e 1", "exit f: x 2", "data f: d 3"}},
-      {"no record exports: binds, records dropped", test::kTraceStubNoRecords,
+      {"no record exports: binds, records dropped",
+       test::kTraceStubNoRecords,
        {"mvSetTraceLevel 0", "mvTraceInit 0 \"\""}},
   };
   for (const Row& row : rows) {
