@@ -102,7 +102,8 @@ bool moduleLoad(void* instance) {
   g_workerTableLock.build();
   g_threadRecordLock.build();
   g_traceLock.build();
-  g_outOfMemoryError.build(kMessageOutOfMemory, uint16_t{0}, uint32_t{KvError::kStatic | KvError::kOutOfMemory});
+  g_outOfMemoryError.build(kMessageOutOfMemory, uint16_t{0},
+                           uint32_t{KvError::kStatic | KvError::kOutOfMemory});
   g_fixedError.build(uint16_t{0}, uint16_t{0}, uint32_t{KvError::kStatic | KvError::kFixed});
   g_loaded = true;
   return moduleProcessAttach(instance);

@@ -15,8 +15,8 @@ namespace zp {
 class KvErrorList : public KvArray {
  public:
   enum : uint32_t {
-    kAcceptAll = 1u << 0,          // every new record is admitted
-    kOutOfMemoryPending = 1u << 1, // an out-of-memory report is waiting
+    kAcceptAll = 1u << 0,           // every new record is admitted
+    kOutOfMemoryPending = 1u << 1,  // an out-of-memory report is waiting
   };
   enum : uint32_t { kSortAppend = 3u };  // sortMode bits: append, do not order
 

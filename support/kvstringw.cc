@@ -24,8 +24,9 @@ bool isLow(uint16_t unit) { return unit >= kLowFirst && unit <= kLowLast; }
 
 // Largest unit count whose byte size fits a size_t, with room for a
 // terminator.
-constexpr uint32_t kMaxUnits = static_cast<uint32_t>(
-    (SIZE_MAX / sizeof(uint16_t) - 1) < UINT32_MAX ? SIZE_MAX / sizeof(uint16_t) - 1 : UINT32_MAX - 1);
+constexpr uint32_t kMaxUnits = static_cast<uint32_t>((SIZE_MAX / sizeof(uint16_t) - 1) < UINT32_MAX
+                                                         ? SIZE_MAX / sizeof(uint16_t) - 1
+                                                         : UINT32_MAX - 1);
 
 // The code point at text[0] with left units available, and the units it
 // takes. Only a high surrogate followed by a low one forms a pair; an unpaired

@@ -49,7 +49,8 @@ TEST(AnsiDoubleByte, FinalLeadByteIsDropped) {
   };
   for (const Row& row : rows) {
     KvStringW text;
-    EXPECT_EQ(text.assign(row.text.data(), static_cast<uint32_t>(row.text.size()), kEncodingAnsi), 0)
+    EXPECT_EQ(text.assign(row.text.data(), static_cast<uint32_t>(row.text.size()), kEncodingAnsi),
+              0)
         << row.name;
     EXPECT_EQ(test::contents(text), row.expected) << row.name;
     EXPECT_EQ(text.data()[text.length()], 0) << row.name;

@@ -14,6 +14,7 @@
 #include "support/kvlist.h"
 #include "support/perthred.h"
 #include "support/wingetst.h"
+#include "testlib/threads.h"
 #include "wide_testing.h"
 
 namespace zp {
@@ -81,8 +82,9 @@ TEST(ErrorCompare, StateFromMessageText) {
   const ResourceCalls saved = g_resourceCalls;
   const int32_t savedFlag = g_useAnsi.load();
   g_resourceCalls.loadStringW = [](void*, uint32_t, uint16_t* buffer, int capacity) {
-    const int length = static_cast<int>(scripted.size()) < capacity - 1 ? static_cast<int>(scripted.size())
-                                                                         : capacity - 1;
+    const int length = static_cast<int>(scripted.size()) < capacity - 1
+                           ? static_cast<int>(scripted.size())
+                           : capacity - 1;
     for (int i = 0; i < length; ++i) buffer[i] = scripted[static_cast<size_t>(i)];
     buffer[length] = 0;
     return length;
@@ -109,18 +111,19 @@ TEST(ErrorList, InsertSortedKeepsRankAndArrival) {
     const char16_t* state;
   };
   const Step steps[] = {
-      {1, 0, u"HY000"}, {2, 0, u"01000"}, {3, 0, u"HY000"}, {4, 0, u"01004"},
-      {5, 0, u"08S01"}, {6, 0, u"IM"},    {7, -1, u"01000"}, {8, 1, u"08S01"},
-      {9, 0, u"01S01"}, {10, 0, u"01000"},
+      {1, 0, u"HY000"}, {2, 0, u"01000"},  {3, 0, u"HY000"}, {4, 0, u"01004"}, {5, 0, u"08S01"},
+      {6, 0, u"IM"},    {7, -1, u"01000"}, {8, 1, u"08S01"}, {9, 0, u"01S01"}, {10, 0, u"01000"},
   };
-  for (const Step& step : steps) ASSERT_EQ(list.insertSorted(makeError(step.id, step.order, step.state)), 0);
+  for (const Step& step : steps)
+    ASSERT_EQ(list.insertSorted(makeError(step.id, step.order, step.state)), 0);
   // Order first; among equal order: 08S01, 01S01, the range (newest first),
   // IM, then unranked records in arrival order.
   EXPECT_EQ(ids(list), (std::vector<uint16_t>{7, 5, 9, 3, 1, 6, 2, 4, 10, 8}));
 
   KvErrorList appending;
   appending.sortMode = 2;
-  for (const Step& step : steps) ASSERT_EQ(appending.insertSorted(makeError(step.id, step.order, step.state)), 0);
+  for (const Step& step : steps)
+    ASSERT_EQ(appending.insertSorted(makeError(step.id, step.order, step.state)), 0);
   EXPECT_EQ(ids(appending), (std::vector<uint16_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
 }
 
@@ -275,8 +278,10 @@ TEST(ErrorAllocationFailure, EveryPath) {
   const std::vector<Row> rows = {
       {"postError: the record", 1, [](KvErrorList&) { return postError(2716); }, outOfMemory, 0},
       {"postError: its message", 2, [](KvErrorList&) { return postError(2716); }, outOfMemory, 0},
-      {"postError: the list's growth", 3, [](KvErrorList&) { return postError(2716); }, outOfMemory, 0},
-      {"newError alone", 1, [](KvErrorList& l) { return l.newError(1, units(u"text"), 0, 0, 0); }, none, 0},
+      {"postError: the list's growth", 3, [](KvErrorList&) { return postError(2716); }, outOfMemory,
+       0},
+      {"newError alone", 1, [](KvErrorList& l) { return l.newError(1, units(u"text"), 0, 0, 0); },
+       none, 0},
   };
   for (const Row& row : rows) {
     KvErrorList list;
@@ -308,6 +313,33 @@ TEST(ErrorAllocationFailure, EveryPath) {
       EXPECT_NE(record.message.paramFlags() & KvParamStringW::kSubstitutionFailed, 0u) << name;
     }
   }
+}
+
+// Threads report into their own lists at once, and race to decide the
+// resource path; each list sees only its own thread's records.
+TEST(ErrorEntryPoints, ThreadsUseTheirOwnLists) {
+  constexpr int kThreads = 6;
+  g_useAnsi.store(kAnsiUndecided);
+  std::vector<uint32_t> admitted(kThreads);
+  std::vector<uint32_t> afterReport(kThreads);
+  std::vector<uint32_t> pending(kThreads);
+  test::runConcurrently(kThreads, [&](int i) {
+    KvErrorList list;
+    test::ErrorListScope scope(&list);
+    list.flags = KvErrorList::kAcceptAll;
+    for (int n = 0; n <= i; ++n) postError(static_cast<uint16_t>(100 + n));
+    admitted[i] = list.count();
+    list.flags = 0;
+    reportOutOfMemory();
+    afterReport[i] = list.count();
+    pending[i] = list.flags & KvErrorList::kOutOfMemoryPending;
+  });
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(admitted[i], static_cast<uint32_t>(i + 1)) << "thread " << i;
+    EXPECT_EQ(afterReport[i], static_cast<uint32_t>(i)) << "thread " << i;
+    EXPECT_NE(pending[i], 0u) << "thread " << i;
+  }
+  EXPECT_NE(g_useAnsi.load(), kAnsiUndecided);
 }
 
 }  // namespace

@@ -61,7 +61,8 @@ TEST(WideConversion, Utf16AndUtf8) {
   EXPECT_EQ(contents(raw), u"h\u00E9");
   EXPECT_EQ(raw.data()[2], 0);
 
-  if (!icu::available()) GTEST_SKIP() << "ICU is not present on this system; UTF-8 conversion needs it";
+  if (!icu::available())
+    GTEST_SKIP() << "ICU is not present on this system; UTF-8 conversion needs it";
   struct Row {
     const char* name;
     const char* utf8;
@@ -142,7 +143,8 @@ TEST(WideFind, NeverStartsOnLowSurrogate) {
       {"pattern longer than rest", units(u"a\U0001F600x"), 2, 5},
       {"start past the end", units(u"a"), 9, 5},
   };
-  for (const Row& row : rows) EXPECT_EQ(text.find(row.pattern, row.start), row.expected) << row.name;
+  for (const Row& row : rows)
+    EXPECT_EQ(text.find(row.pattern, row.start), row.expected) << row.name;
 
   KvStringW one;
   ASSERT_EQ(one.assignUtf16(units(u"x"), 1), 0);
@@ -172,7 +174,9 @@ TEST(WideReplace, InsertRemoveAndClamp) {
   for (const Row& row : rows) {
     KvStringW text;
     ASSERT_EQ(text.assignUtf16(units(u"abcdef"), 6), 0);
-    EXPECT_EQ(text.replace(row.index, row.removed, row.text ? units(row.text) : nullptr, row.textLength), 0)
+    EXPECT_EQ(
+        text.replace(row.index, row.removed, row.text ? units(row.text) : nullptr, row.textLength),
+        0)
         << row.name;
     EXPECT_EQ(contents(text), row.expected) << row.name;
     EXPECT_EQ(text.data()[text.length()], 0) << row.name;
@@ -231,8 +235,10 @@ TEST(WideParams, PlaceholderSubstitution) {
   const std::vector<Row> rows = {
       {"first placeholder twice", u"%s1 and %s1", {u"x"}, u"x and x"},
       {"first leaves the tenth intact", u"%s1|%sx10", {u"A"}, u"A|%sx10"},
-      {"tenth after nine", u"%s1|%sx10|%s9",
-       {u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"}, u"1|ten|9"},
+      {"tenth after nine",
+       u"%s1|%sx10|%s9",
+       {u"1", u"2", u"3", u"4", u"5", u"6", u"7", u"8", u"9", u"ten"},
+       u"1|ten|9"},
       {"missing placeholder", u"no placeholder", {u"x"}, u"no placeholder"},
       {"second after a missing first", u"[%s2]", {u"skipped", u"two"}, u"[two]"},
       {"empty argument removes", u"a%s1b", {u""}, u"ab"},
@@ -240,7 +246,8 @@ TEST(WideParams, PlaceholderSubstitution) {
   };
   for (const Row& row : rows) {
     KvParamStringW message;
-    ASSERT_EQ(message.assignUtf16(units(row.message), wideLength(units(row.message))), 0) << row.name;
+    ASSERT_EQ(message.assignUtf16(units(row.message), wideLength(units(row.message))), 0)
+        << row.name;
     for (const std::u16string& argument : row.arguments) {
       EXPECT_EQ(message.substitute(units(argument.c_str())), 0) << row.name;
     }
@@ -276,7 +283,12 @@ TEST(WideCompare, CaseInsensitiveByCodePoint) {
       {"pair against a lower pair", u"\U0001F600", u"\U0001F601", -1, false},
       {"exact code points", u"same", u"same", 0, false},
       {"lone high surrogate at the end", u"a\xD800", u"a\xD800z", -1, false},
-      {"high surrogate before a plain unit", u"\xD800" u"A", u"\xD800" u"B", -1, false},
+      {"high surrogate before a plain unit",
+       u"\xD800"
+       u"A",
+       u"\xD800"
+       u"B",
+       -1, false},
       {"both empty", u"", u"", 0, false},
   };
   for (const Row& row : rows) {
@@ -332,24 +344,29 @@ TEST(WideAllocationFailure, EveryPath) {
     bool hasBuffer;        // whether a buffer remains
   };
   auto fill = [](const char16_t* text) {
-    return [text](KvParamStringW& s) { ASSERT_EQ(s.assignUtf16(units(text), wideLength(units(text))), 0); };
+    return [text](KvParamStringW& s) {
+      ASSERT_EQ(s.assignUtf16(units(text), wideLength(units(text))), 0);
+    };
   };
   auto nothing = [](KvParamStringW&) {};
   const std::vector<Row> rows = {
-      {"assignUtf16", nothing, [](KvParamStringW& s) { return s.assignUtf16(units(u"abc"), 3); }, u"", false},
-      {"assign ANSI", nothing, [](KvParamStringW& s) { return s.assignCString("abc", kEncodingAnsi); }, u"",
+      {"assignUtf16", nothing, [](KvParamStringW& s) { return s.assignUtf16(units(u"abc"), 3); },
+       u"", false},
+      {"assign ANSI", nothing,
+       [](KvParamStringW& s) { return s.assignCString("abc", kEncodingAnsi); }, u"", false},
+      {"assign UTF-8", nothing,
+       [](KvParamStringW& s) { return s.assignCString("abc", kEncodingUtf8); }, u"", false},
+      {"reserve without a buffer", nothing, [](KvParamStringW& s) { return s.reserve(10); }, u"",
        false},
-      {"assign UTF-8", nothing, [](KvParamStringW& s) { return s.assignCString("abc", kEncodingUtf8); }, u"",
-       false},
-      {"reserve without a buffer", nothing, [](KvParamStringW& s) { return s.reserve(10); }, u"", false},
-      {"reserve with a buffer", fill(u"keep"), [](KvParamStringW& s) { return s.reserve(100); }, u"keep",
-       true},
-      {"replace that grows", fill(u"ab"), [](KvParamStringW& s) { return s.replace(1, 0, units(u"xyz"), 3); },
-       u"ab", true},
+      {"reserve with a buffer", fill(u"keep"), [](KvParamStringW& s) { return s.reserve(100); },
+       u"keep", true},
+      {"replace that grows", fill(u"ab"),
+       [](KvParamStringW& s) { return s.replace(1, 0, units(u"xyz"), 3); }, u"ab", true},
       {"replaceAll stops at the failure", fill(u"%s1-%s1"),
-       [](KvParamStringW& s) { return s.replaceAll(units(u"%s1"), units(u"longer")); }, u"%s1-%s1", true},
-      {"substitute", fill(u"[%s1]"), [](KvParamStringW& s) { return s.substitute(units(u"argument")); },
-       u"[%s1]", true},
+       [](KvParamStringW& s) { return s.replaceAll(units(u"%s1"), units(u"longer")); }, u"%s1-%s1",
+       true},
+      {"substitute", fill(u"[%s1]"),
+       [](KvParamStringW& s) { return s.substitute(units(u"argument")); }, u"[%s1]", true},
   };
   for (const Row& row : rows) {
     KvErrorList list;

@@ -15,7 +15,9 @@
 namespace zp {
 namespace test {
 
-inline const uint16_t* units(const char16_t* text) { return reinterpret_cast<const uint16_t*>(text); }
+inline const uint16_t* units(const char16_t* text) {
+  return reinterpret_cast<const uint16_t*>(text);
+}
 
 inline std::u16string contents(const KvSubStringW& text) {
   if (text.data() == nullptr) return std::u16string();
@@ -39,7 +41,8 @@ inline std::string narrow(const std::u16string& text) {
 // Installs list as the calling thread's error list until destroyed.
 class ErrorListScope {
  public:
-  explicit ErrorListScope(KvErrorList* list) : record_(findThreadInfo(platform::currentThreadId())) {
+  explicit ErrorListScope(KvErrorList* list)
+      : record_(findThreadInfo(platform::currentThreadId())) {
     record_->slots[0] = list;
   }
   ~ErrorListScope() { record_->slots[0] = nullptr; }

@@ -73,9 +73,10 @@ TEST_F(ResourceMessages, VersionDecidesOnceOnFirstLoad) {
     int32_t expected;
   };
   const Row rows[] = {
-      {"4.0", true, 4, 0, kAnsiAnsi},    {"4.10", true, 4, 10, kAnsiAnsi}, {"4.90", true, 4, 90, kAnsiAnsi},
-      {"4.20", true, 4, 20, kAnsiWide},  {"3.10", true, 3, 10, kAnsiWide}, {"5.0", true, 5, 0, kAnsiWide},
-      {"10.0", true, 10, 0, kAnsiWide},  {"failed query", false, 4, 0, kAnsiAnsi},
+      {"4.0", true, 4, 0, kAnsiAnsi},   {"4.10", true, 4, 10, kAnsiAnsi},
+      {"4.90", true, 4, 90, kAnsiAnsi}, {"4.20", true, 4, 20, kAnsiWide},
+      {"3.10", true, 3, 10, kAnsiWide}, {"5.0", true, 5, 0, kAnsiWide},
+      {"10.0", true, 10, 0, kAnsiWide}, {"failed query", false, 4, 0, kAnsiAnsi},
   };
   for (const Row& row : rows) {
     g_script = Script{row.ok, row.major, row.minor, 0, 0, 0, 0, nullptr};
