@@ -28,6 +28,10 @@ constexpr uint32_t kMaxUnits = static_cast<uint32_t>((SIZE_MAX / sizeof(uint16_t
                                                          ? SIZE_MAX / sizeof(uint16_t) - 1
                                                          : UINT32_MAX - 1);
 
+// ICU counts in signed 32 bits.
+constexpr uint32_t kMaxUtf8Bytes =
+    kMaxUnits < static_cast<uint32_t>(INT32_MAX) ? kMaxUnits : static_cast<uint32_t>(INT32_MAX);
+
 // The code point at text[0] with left units available, and the units it
 // takes. Only a high surrogate followed by a low one forms a pair; an unpaired
 // surrogate is a code point of its own.
@@ -159,7 +163,7 @@ int32_t KvStringW::assignAnsi(const char* text, uint32_t bytes) {
 }
 
 int32_t KvStringW::assignUtf8(const char* text, uint32_t bytes) {
-  if (bytes > kMaxUnits || bytes > static_cast<uint32_t>(INT32_MAX)) {
+  if (bytes > kMaxUtf8Bytes) {
     reportOutOfMemory();
     return 1;
   }
@@ -221,7 +225,13 @@ int32_t KvStringW::replace(uint32_t index, uint32_t removed, const uint16_t* tex
   if (text == nullptr) textLength = 0;
   if (index > length_) index = length_;
   if (removed > length_ - index) removed = length_ - index;
-  if (data_ == nullptr && textLength == 0) return 0;  // nothing to hold or remove
+  if (data_ == nullptr) {
+    // A string without a buffer holds nothing to move or remove.
+    if (textLength == 0) return 0;
+    index = 0;
+    removed = 0;
+    length_ = 0;
+  }
   if (textLength > removed) {
     const uint32_t growth = textLength - removed;
     if (growth > kMaxUnits - length_) {
