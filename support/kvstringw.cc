@@ -189,6 +189,9 @@ int32_t KvStringW::reserve(uint32_t units) {
     postError(kMessageNotOwner);
     return 1;
   }
+  // Never below the text and its terminator: a smaller buffer would cut the
+  // terminator off and leave the length pointing past the end.
+  if (data_ != nullptr && units < length_ + 1) units = length_ + 1;
   void* grown = nullptr;
   if (units <= kMaxUnits + 1) {
     grown = data_ == nullptr ? allocate(sizeof(uint16_t) * units)

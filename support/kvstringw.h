@@ -77,8 +77,9 @@ class KvStringW : public KvSubStringW {
   // assign with the byte length of the terminated text.
   int32_t assignCString(const char* text, int32_t encoding);
 
-  // Makes the buffer hold units units (terminator included); length stays.
-  // On failure the old buffer is untouched.
+  // Makes the buffer hold units units (terminator included), but never fewer
+  // than the text and its terminator; length stays. On failure the old buffer
+  // is untouched.
   int32_t reserve(uint32_t units);
 
   // Index of the first occurrence of the terminated pattern at or after

@@ -4,7 +4,6 @@
 #ifndef ZP_TESTS_SUPPORT_WIDE_TESTING_H
 #define ZP_TESTS_SUPPORT_WIDE_TESTING_H
 
-#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -22,20 +21,6 @@ inline const uint16_t* units(const char16_t* text) {
 inline std::u16string contents(const KvSubStringW& text) {
   if (text.data() == nullptr) return std::u16string();
   return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.length());
-}
-
-inline std::string narrow(const std::u16string& text) {
-  std::string out;
-  for (char16_t unit : text) {
-    if (unit < 0x80) {
-      out += static_cast<char>(unit);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04X", static_cast<unsigned>(unit));
-      out += hex;
-    }
-  }
-  return out;
 }
 
 // Installs list as the calling thread's error list until destroyed.
