@@ -23,8 +23,9 @@ struct StaticSlot {
   bool built;
 
   T& get() { return *reinterpret_cast<T*>(storage); }
-  void build() {
-    new (storage) T();
+  template <typename... Args>
+  void build(Args... args) {
+    new (storage) T(args...);
     built = true;
   }
   void destroy() {
@@ -40,6 +41,8 @@ StaticSlot<KvArrayPVoid> g_workerTableArray;
 StaticSlot<KvCriticalSection> g_workerTableLock;
 StaticSlot<KvCriticalSection> g_threadRecordLock;
 StaticSlot<KvCriticalSection> g_traceLock;
+StaticSlot<KvError> g_outOfMemoryError;
+StaticSlot<KvError> g_fixedError;
 
 bool g_loaded;
 
@@ -68,6 +71,8 @@ KvArrayPVoid& workerTableArray() { return g_workerTableArray.get(); }
 KvCriticalSection& workerTableLock() { return g_workerTableLock.get(); }
 KvCriticalSection& threadRecordLock() { return g_threadRecordLock.get(); }
 KvCriticalSection& traceLock() { return g_traceLock.get(); }
+KvError& staticOutOfMemoryError() { return g_outOfMemoryError.get(); }
+KvError& staticFixedError() { return g_fixedError.get(); }
 
 void formatAssertsLine(char* buffer, int weekDay, int month, int monthDay, int hour, int minute,
                        int second, int year) {
@@ -97,6 +102,9 @@ bool moduleLoad(void* instance) {
   g_workerTableLock.build();
   g_threadRecordLock.build();
   g_traceLock.build();
+  g_outOfMemoryError.build(kMessageOutOfMemory, uint16_t{0},
+                           uint32_t{KvError::kStatic | KvError::kOutOfMemory});
+  g_fixedError.build(uint16_t{0}, uint16_t{0}, uint32_t{KvError::kStatic | KvError::kFixed});
   g_loaded = true;
   return moduleProcessAttach(instance);
 }
@@ -104,6 +112,8 @@ bool moduleLoad(void* instance) {
 void moduleUnload() {
   if (!g_loaded) return;
   moduleProcessDetach();
+  g_fixedError.destroy();
+  g_outOfMemoryError.destroy();
   g_traceLock.destroy();
   g_threadRecordLock.destroy();
   g_workerTableLock.destroy();

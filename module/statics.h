@@ -6,6 +6,7 @@
 
 #include "support/kvarray.h"
 #include "support/kvcritse.h"
+#include "support/kverror.h"
 
 namespace zp {
 
@@ -18,6 +19,11 @@ KvCriticalSection& workerTableLock();
 KvCriticalSection& threadRecordLock();
 // Guards binding and releasing of the trace library.
 KvCriticalSection& traceLock();
+// The two static error records an error list may hand out: the out-of-memory
+// record (message 30190, SQLSTATE "HY001") and the fixed record, whose
+// message addArgument leaves alone. Neither is ever destroyed by a list.
+KvError& staticOutOfMemoryError();
+KvError& staticFixedError();
 
 }  // namespace zp
 

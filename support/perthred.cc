@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "support/alloc.h"
 #include "support/kvcritse.h"
+#include "support/kvlist.h"
 
 namespace zp {
 
@@ -82,15 +83,15 @@ void* threadSlot(int index) {
 }
 
 void reportOutOfMemory() {
-  void* list = threadSlot(0);
+  KvErrorList* list = currentErrorList();
   if (list == nullptr) return;  // no error list installed: nothing to mark
+  list->markOutOfMemory();
 }
 
 KvError* postError(uint16_t messageId) {
-  (void)messageId;
-  void* list = threadSlot(0);
+  KvErrorList* list = currentErrorList();
   if (list == nullptr) return nullptr;
-  return nullptr;
+  return list->post(messageId);
 }
 
 void* allocateZeroed(size_t size) {
