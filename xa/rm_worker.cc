@@ -26,10 +26,10 @@ struct RmidIndex {
 };
 RmidIndex g_rmidIndex;  // zero at load
 
-// REQUIRES: table lock. Makes room for one more rmid than the table holds.
-bool reserve_index_slot(uint32_t count) {
-  if (count < g_rmidIndex.capacity) return true;
-  const uint32_t capacity = g_rmidIndex.capacity + KvArray::kDefaultGrowth;
+// REQUIRES: table lock. Gives the index room for capacity rmids, keeping its
+// first count.
+bool reserve_index(uint32_t capacity, uint32_t count) {
+  if (capacity <= g_rmidIndex.capacity) return true;
   auto* rmids = static_cast<int32_t*>(allocate(sizeof(int32_t) * capacity));
   if (rmids == nullptr) {
     reportOutOfMemory();
@@ -151,8 +151,12 @@ bool register_rm_worker(RmWorker* worker) {
   KvLockGuard guard(workerTableLock());
   KvArrayPVoid& table = workerTableArray();
   const uint32_t count = table.count();
-  if (!reserve_index_slot(count)) return false;
   if (table.insertAt(worker, count) != 0) return false;
+  // The index follows the array's capacity; when it cannot, the append is undone.
+  if (!reserve_index(table.capacity(), count)) {
+    table.removeAt(count);
+    return false;
+  }
   g_rmidIndex.rmids[count] = worker->rmid;
   return true;
 }
