@@ -69,5 +69,41 @@ TEST(Threads_xa80, ManyRmidsAtOnce) {
   EXPECT_FALSE(test::hasWorker(1000));
 }
 
+TEST(Threads_xa80, OtherRmidsGoOnWhileACallWaitsInTheClient) {
+  // rmid 20's commit waits inside the client; meanwhile another thread drives
+  // rmid 21 and opens and closes rmid 22. That works only if no lock is held
+  // while a request waits for its worker.
+  ASSERT_EQ(openRm(20), XA_OK);
+  ASSERT_EQ(openRm(21), XA_OK);
+  const test::StandinHold hold = test::StandinHold::loaded();
+  ASSERT_TRUE(hold.valid());
+  hold.hold(kStandinCommit, 20);
+  int heldCommit = XAER_RMERR;
+  bool sawHeld = false;
+  bool stillHeld = false;
+  std::vector<int> others;
+  test::runConcurrently(2, [&](int thread) {
+    xa_switch_t* sw = dtcSwitch();
+    XID xid = sampleXid();
+    if (thread == 0) {
+      heldCommit = sw->xa_commit_entry(&xid, 20, TMONEPHASE);
+      return;
+    }
+    sawHeld = hold.awaitHeld();
+    others.push_back(sw->xa_start_entry(&xid, 21, TMNOFLAGS));
+    others.push_back(sw->xa_commit_entry(&xid, 21, TMONEPHASE));
+    others.push_back(openRm(22));
+    others.push_back(test::closeRm(22));
+    stillHeld = hold.held();
+    hold.letGo();
+  });
+  EXPECT_TRUE(sawHeld);
+  EXPECT_TRUE(stillHeld) << "rmid 21 and 22 had to wait for rmid 20";
+  EXPECT_EQ(heldCommit, XA_OK);
+  for (size_t i = 0; i < others.size(); ++i) EXPECT_EQ(others[i], XA_OK) << "call " << i;
+  EXPECT_EQ(test::closeRm(20), XA_OK);
+  EXPECT_EQ(test::closeRm(21), XA_OK);
+}
+
 }  // namespace
 }  // namespace zp
