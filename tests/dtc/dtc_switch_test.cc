@@ -42,27 +42,22 @@ TEST(Dtc_none, SwitchRecordBytes) {
   xa_switch_t* first = nullptr;
   ASSERT_EQ(GetXaSwitch(0xFFFFFFFFu, &first), 0);
   ASSERT_EQ(first, record);
-  char name[RMNAMESZ] = "Oracle8 Server";
-  EXPECT_EQ(std::memcmp(first->name, name, RMNAMESZ), 0) << "name and 18 zero bytes";
-  EXPECT_EQ(first->flags, 0);
-  EXPECT_EQ(first->version, 1);
-  const struct {
-    const char* slot;
-    const void* actual;
-    const void* expected;
-  } entries[] = {
-      {"open", reinterpret_cast<const void*>(first->xa_open_entry), reinterpret_cast<const void*>(dtc_xa_open)},
-      {"close", reinterpret_cast<const void*>(first->xa_close_entry), reinterpret_cast<const void*>(dtc_xa_close)},
-      {"start", reinterpret_cast<const void*>(first->xa_start_entry), reinterpret_cast<const void*>(dtc_xa_start)},
-      {"end", reinterpret_cast<const void*>(first->xa_end_entry), reinterpret_cast<const void*>(dtc_xa_end)},
-      {"rollback", reinterpret_cast<const void*>(first->xa_rollback_entry), reinterpret_cast<const void*>(dtc_xa_rollback)},
-      {"prepare", reinterpret_cast<const void*>(first->xa_prepare_entry), reinterpret_cast<const void*>(dtc_xa_prepare)},
-      {"commit", reinterpret_cast<const void*>(first->xa_commit_entry), reinterpret_cast<const void*>(dtc_xa_commit)},
-      {"recover", reinterpret_cast<const void*>(first->xa_recover_entry), reinterpret_cast<const void*>(dtc_xa_recover)},
-      {"forget", reinterpret_cast<const void*>(first->xa_forget_entry), reinterpret_cast<const void*>(dtc_xa_forget)},
-      {"complete", reinterpret_cast<const void*>(first->xa_complete_entry), reinterpret_cast<const void*>(dtc_xa_complete)},
-  };
-  for (const auto& entry : entries) EXPECT_EQ(entry.actual, entry.expected) << entry.slot;
+  // Every byte: the name with its zero tail, flags 0, version 1, the entries.
+  xa_switch_t expected;
+  std::memset(&expected, 0, sizeof expected);
+  std::memcpy(expected.name, "Oracle8 Server", 15);
+  expected.version = 1;
+  expected.xa_open_entry = dtc_xa_open;
+  expected.xa_close_entry = dtc_xa_close;
+  expected.xa_start_entry = dtc_xa_start;
+  expected.xa_end_entry = dtc_xa_end;
+  expected.xa_rollback_entry = dtc_xa_rollback;
+  expected.xa_prepare_entry = dtc_xa_prepare;
+  expected.xa_commit_entry = dtc_xa_commit;
+  expected.xa_recover_entry = dtc_xa_recover;
+  expected.xa_forget_entry = dtc_xa_forget;
+  expected.xa_complete_entry = dtc_xa_complete;
+  EXPECT_EQ(std::memcmp(first, &expected, sizeof expected), 0);
 
   // Again: the same address and the same bytes.
   xa_switch_t copy;
