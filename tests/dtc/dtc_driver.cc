@@ -10,8 +10,12 @@ namespace zp {
 namespace test {
 
 xa_switch_t* dtcSwitch() {
-  xa_switch_t* record = nullptr;
-  return GetXaSwitch(0, &record) == 0 ? record : nullptr;
+  // Fetched once, as a transaction manager does before its threads use it.
+  static xa_switch_t* const record = [] {
+    xa_switch_t* fetched = nullptr;
+    return GetXaSwitch(0, &fetched) == 0 ? fetched : nullptr;
+  }();
+  return record;
 }
 
 int openRm(int rmid, const std::string& info) {

@@ -12,7 +12,8 @@
 namespace zp {
 namespace test {
 
-// The switch from GetXaSwitch; null when it failed.
+// The switch from GetXaSwitch, fetched by the first call (make it on the
+// main thread before others use the switch); null when it failed.
 xa_switch_t* dtcSwitch();
 
 // Opens rmid through the switch with info (copied, so the module may not
