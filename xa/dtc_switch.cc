@@ -78,7 +78,8 @@ int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
   if (xid == nullptr) return XAER_RMERR;
   // Written before the lookup, so also for an rmid without a worker.
   xid->bqual_length = kDtcBqualLength;
-  return post_switch_request(operation, rmid, flags, [xid](RmWorker* worker) { worker->xid = xid; });
+  return post_switch_request(operation, rmid, flags,
+                             [xid](RmWorker* worker) { worker->xid = xid; });
 }
 
 // An accessor request: null without a worker; otherwise the handle the
@@ -116,9 +117,13 @@ int dtc_xa_close(char*, int rmid, long flags) {
   return result;
 }
 
-int dtc_xa_start(XID* xid, int rmid, long flags) { return post_xid_request(kRmStart, xid, rmid, flags); }
+int dtc_xa_start(XID* xid, int rmid, long flags) {
+  return post_xid_request(kRmStart, xid, rmid, flags);
+}
 
-int dtc_xa_end(XID* xid, int rmid, long flags) { return post_xid_request(kRmEnd, xid, rmid, flags); }
+int dtc_xa_end(XID* xid, int rmid, long flags) {
+  return post_xid_request(kRmEnd, xid, rmid, flags);
+}
 
 int dtc_xa_rollback(XID* xid, int rmid, long flags) {
   return post_xid_request(kRmRollback, xid, rmid, flags);

@@ -50,7 +50,7 @@ struct RmWorker {
   long count;
   void* environment;
   void* serviceContext;
-  int32_t operation;  // RmOperation
+  int32_t operation;             // RmOperation
   platform::Semaphore* reply;    // worker -> caller, once per request
   platform::Semaphore* request;  // caller -> worker, once per request
   platform::Semaphore* ready;    // worker -> creator, once

@@ -67,7 +67,8 @@ StandinHold StandinHold::loaded() {
   if (module == nullptr) return control;
   control.hold_ = reinterpret_cast<StandinHoldFn>(platform::librarySymbol(module, ZP_STANDIN_HOLD));
   control.held_ = reinterpret_cast<StandinHeldFn>(platform::librarySymbol(module, ZP_STANDIN_HELD));
-  control.letGo_ = reinterpret_cast<StandinLetGoFn>(platform::librarySymbol(module, ZP_STANDIN_LET_GO));
+  control.letGo_ =
+      reinterpret_cast<StandinLetGoFn>(platform::librarySymbol(module, ZP_STANDIN_LET_GO));
   if (control.hold_ == nullptr || control.held_ == nullptr) control.letGo_ = nullptr;
   return control;
 }

@@ -56,8 +56,8 @@ void sweepOpenPath(fault::Point point, const char* name) {
   ASSERT_EQ(closeRm(kRmid), XA_OK);
   ASSERT_GT(count, 0u) << name << " is never called by an open";
   for (uint32_t nth = 1; nth <= count; ++nth) {
-    const std::string row = std::string(name) + " call " + std::to_string(nth) + " of " +
-                            std::to_string(count);
+    const std::string row =
+        std::string(name) + " call " + std::to_string(nth) + " of " + std::to_string(count);
     fillTable();
     const size_t opens = clientCallsOf(kStandinOpen).size();
     fault::arm(point, nth);
@@ -67,7 +67,9 @@ void sweepOpenPath(fault::Point point, const char* name) {
   }
 }
 
-TEST(Faults_xa80, EveryAllocationOfAnOpen) { sweepOpenPath(fault::Point::kAllocation, "allocation"); }
+TEST(Faults_xa80, EveryAllocationOfAnOpen) {
+  sweepOpenPath(fault::Point::kAllocation, "allocation");
+}
 
 TEST(Faults_xa80, EverySemaphoreCreationOfAnOpen) {
   sweepOpenPath(fault::Point::kSemaphoreCreate, "semaphore creation");

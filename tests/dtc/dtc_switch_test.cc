@@ -109,7 +109,8 @@ TEST(Dtc_xa80_noswitch, CandidateWithoutSwitchFailsEveryOpen) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     fault::resetCalls(fault::Point::kLibraryLoad);
     EXPECT_EQ(openRm(4), XAER_RMERR) << "attempt " << attempt;
-    EXPECT_EQ(fault::calls(fault::Point::kLibraryLoad), attempt == 0 ? 1u : 0u) << "attempt " << attempt;
+    EXPECT_EQ(fault::calls(fault::Point::kLibraryLoad), attempt == 0 ? 1u : 0u)
+        << "attempt " << attempt;
     EXPECT_FALSE(hasWorker(4)) << "attempt " << attempt;
   }
   EXPECT_EQ(StandinControl::loaded().name(), kClientCandidates[0]);
@@ -128,10 +129,12 @@ TEST(Dtc_xa80, ClientReceivesTheFilteredOpenString) {
        XA_OK, "ORACLE_XA+Acc=P/u/p+SesTM=30+DB=ORCL+SqlNet=net+Threads=true"},
       {"lower-case prefix and keywords", "oracle_xa+db=ORCL+sestm=5", XA_OK,
        "oracle_xa+db=ORCL+sestm=5"},
-      {"trace options taken out", "ORACLE_XA+Trace=2+DB=ORCL+TraceFile=f.log+TraceDll32=a+TraceDll64=b",
-       XA_OK, "ORACLE_XA+DB=ORCL"},
+      {"trace options taken out",
+       "ORACLE_XA+Trace=2+DB=ORCL+TraceFile=f.log+TraceDll32=a+TraceDll64=b", XA_OK,
+       "ORACLE_XA+DB=ORCL"},
       {"unknown options dropped", "ORACLE_XA+Foo=1+DB=ORCL+LogDir=x", XA_OK, "ORACLE_XA+DB=ORCL"},
-      {"text before the first option dropped", "ORACLE_XA junk+DB=ORCL", XA_OK, "ORACLE_XA+DB=ORCL"},
+      {"text before the first option dropped", "ORACLE_XA junk+DB=ORCL", XA_OK,
+       "ORACLE_XA+DB=ORCL"},
       {"keyword without value before more options", "ORACLE_XA+Threads+DB=a", XA_OK,
        "ORACLE_XA+DB=a"},
       {"missing prefix", "ORACLE+DB=ORCL", XA_OK, ""},
@@ -144,7 +147,8 @@ TEST(Dtc_xa80, ClientReceivesTheFilteredOpenString) {
     ++rmid;
     std::vector<char> info;
     if (row.info != nullptr) info.assign(row.info, row.info + std::strlen(row.info) + 1);
-    EXPECT_EQ(dtcSwitch()->xa_open_entry(row.info ? info.data() : nullptr, rmid, TMNOFLAGS), row.result)
+    EXPECT_EQ(dtcSwitch()->xa_open_entry(row.info ? info.data() : nullptr, rmid, TMNOFLAGS),
+              row.result)
         << row.name;
     const auto calls = clientCallsFor(rmid);
     ASSERT_EQ(calls.size(), 1u) << row.name;
@@ -160,8 +164,8 @@ TEST(Dtc_xa80, OpenStringTooLongIsRefusedWhole) {
     std::string info;
     int result;
   } rows[] = {
-      {"filtered form one character too long",
-       "ORACLE_XA+DB=" + std::string(MAXINFOSIZE - 13, 'x'), XAER_RMERR},
+      {"filtered form one character too long", "ORACLE_XA+DB=" + std::string(MAXINFOSIZE - 13, 'x'),
+       XAER_RMERR},
       {"long source whose filtered form fits",
        "ORACLE_XA+Foo=" + std::string(2 * MAXINFOSIZE, 'y') + "+DB=ORCL", XA_OK},
   };
@@ -211,12 +215,12 @@ TEST(Dtc_xa80, EveryCallOfAnRmidRunsOnItsWorkerThread) {
   for (size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], XA_OK) << "call " << i;
 
   const auto calls = StandinControl::loaded().calls();
-  const StandinOperation perTurn[] = {kStandinStart,   kStandinEnd,      kStandinPrepare,
-                                      kStandinCommit,  kStandinRecover,  kStandinForget,
-                                      kStandinRollback, kStandinComplete, kStandinXaoEnv,
-                                      kStandinXaoSvcCtx};
+  const StandinOperation perTurn[] = {
+      kStandinStart,  kStandinEnd,      kStandinPrepare,  kStandinCommit, kStandinRecover,
+      kStandinForget, kStandinRollback, kStandinComplete, kStandinXaoEnv, kStandinXaoSvcCtx};
   std::vector<int32_t> expected = {kStandinOpen};
-  for (int turn = 0; turn < 3; ++turn) expected.insert(expected.end(), std::begin(perTurn), std::end(perTurn));
+  for (int turn = 0; turn < 3; ++turn)
+    expected.insert(expected.end(), std::begin(perTurn), std::end(perTurn));
   expected.push_back(kStandinClose);
   ASSERT_EQ(calls.size(), expected.size());
   const uint32_t worker = calls[0].threadId;
@@ -292,7 +296,8 @@ TEST(Dtc_xa80, RecoverAndCompletePassArgumentsAndResultsWhole) {
 
   standin.setResult(kStandinRecover, 40000);
   standin.setResult(kStandinComplete, XA_RETRY);
-  EXPECT_EQ(dtcSwitch()->xa_recover_entry(xids.data(), 40000, rmid, TMSTARTRSCAN | TMENDRSCAN), 40000);
+  EXPECT_EQ(dtcSwitch()->xa_recover_entry(xids.data(), 40000, rmid, TMSTARTRSCAN | TMENDRSCAN),
+            40000);
   EXPECT_EQ(dtcSwitch()->xa_complete_entry(&handle, &retval, rmid, TMNOWAIT), XA_RETRY);
   const auto calls = clientCallsFor(rmid);
   ASSERT_EQ(calls.size(), 3u);

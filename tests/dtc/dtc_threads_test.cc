@@ -43,13 +43,15 @@ TEST(Threads_xa80, ManyRmidsAtOnce) {
     }
     for (int i = 0; i < kRmidsPerThread; ++i) failed += test::closeRm(base + i) != XA_OK;
   });
-  for (int thread = 0; thread < kThreads; ++thread) EXPECT_EQ(failures[thread], 0) << "thread " << thread;
+  for (int thread = 0; thread < kThreads; ++thread)
+    EXPECT_EQ(failures[thread], 0) << "thread " << thread;
   EXPECT_EQ(test::closeRm(1), XA_OK);
 
   // Per rmid: open, three rounds, close, in order, all on one thread that is
   // no caller's, and no two rmids share a worker.
   std::map<int32_t, std::vector<StandinCall>> byRmid;
-  for (const StandinCall& call : StandinControl::loaded().calls()) byRmid[call.rmid].push_back(call);
+  for (const StandinCall& call : StandinControl::loaded().calls())
+    byRmid[call.rmid].push_back(call);
   byRmid.erase(1);
   ASSERT_EQ(byRmid.size(), static_cast<size_t>(kThreads * kRmidsPerThread));
   const std::set<uint32_t> callerSet(callers.begin(), callers.end());
