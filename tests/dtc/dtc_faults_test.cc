@@ -20,12 +20,21 @@ using test::openRm;
 
 constexpr int kRmid = 42;
 
+constexpr int kFirstFiller = 10000;
+int g_nextFiller = kFirstFiller;
+
 // Fills the worker table up to its capacity with idle workers, so that the
 // next open has to grow the table as well.
 void fillTable() {
-  static int nextFiller = 10000;
   while (workerTableArray().count() < workerTableArray().capacity()) {
-    ASSERT_EQ(openRm(nextFiller++), XA_OK) << "filler";
+    ASSERT_EQ(openRm(g_nextFiller++), XA_OK) << "filler";
+  }
+}
+
+// Ends the fillers, so the process ends with no worker waiting.
+void closeFillers() {
+  for (int filler = kFirstFiller; filler < g_nextFiller; ++filler) {
+    EXPECT_EQ(closeRm(filler), XA_OK) << "filler " << filler;
   }
 }
 
@@ -65,6 +74,7 @@ void sweepOpenPath(fault::Point point, const char* name) {
     fault::disarmAll();
     expectCleanFailure(result, opens, row);
   }
+  closeFillers();
 }
 
 TEST(Faults_xa80, EveryAllocationOfAnOpen) {

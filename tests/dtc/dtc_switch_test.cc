@@ -410,6 +410,7 @@ TEST(Dtc_xa80, TwoOpensOfOneRmid) {
     EXPECT_EQ(calls[i].threadId, expected[i].thread) << "call " << i;
     EXPECT_STREQ(calls[i].text, expected[i].text) << "call " << i;
   }
+  for (int other = 300; other < 310; ++other) EXPECT_EQ(closeRm(other), XA_OK);
 }
 
 TEST(Dtc_xa80, AccessorsRunOnTheWorkerThread) {
