@@ -99,6 +99,14 @@ void BM_SwitchRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_SwitchRoundTrip)->Arg(1)->Arg(16)->Arg(256)->Arg(1024)->UseRealTime();
 
+// The rmid a lookup meets first, with all the others' workers alive: what
+// the number of threads alone costs.
+void BM_SwitchRoundTripFirstRmid(benchmark::State& state) {
+  XID xid = benchXid();
+  for (auto _ : state) benchmark::DoNotOptimize(g_switch->xa_start_entry(&xid, 1, TMNOFLAGS));
+}
+BENCHMARK(BM_SwitchRoundTripFirstRmid)->UseRealTime();
+
 // The table lookup alone, for the rmid opened last.
 void BM_FindWorker(benchmark::State& state) {
   const int rmids = static_cast<int>(state.range(0));
@@ -145,6 +153,8 @@ int main(int argc, char** argv) {
   printRatio(reporter, "switch round trip / direct client call", "BM_SwitchRoundTrip/1/real_time",
              "BM_DirectClientCall");
   printRatio(reporter, "1,024 rmids open / 1", "BM_SwitchRoundTrip/1024/real_time",
+             "BM_SwitchRoundTrip/1/real_time");
+  printRatio(reporter, "first of 1,024 rmids / 1", "BM_SwitchRoundTripFirstRmid/real_time",
              "BM_SwitchRoundTrip/1/real_time");
   benchmark::Shutdown();
   return 0;
