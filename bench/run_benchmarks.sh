@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a bench build folder; each prints its ratios.
+# The programs find the stand-in client XA library through the library search
+# path, pointed at the folder that holds only the first candidate.
 set -euo pipefail
 build=$1
 found=0
@@ -7,6 +9,7 @@ for program in "$build"/bin/*_bench; do
   [ -x "$program" ] || continue
   found=1
   echo "=== $(basename "$program")"
-  (cd "$build/bin" && "$program" --benchmark_min_time=0.2)
+  (cd "$build/bin" && LD_LIBRARY_PATH="$build/clients/xa80${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    "$program" --benchmark_min_time=0.2)
 done
 [ "$found" -eq 1 ] || echo "no benchmarks built"

@@ -5,6 +5,7 @@
 #include "stand-ins/client/client_standin.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -27,6 +28,33 @@ std::atomic_flag g_recording = ATOMIC_FLAG_INIT;
 
 const char g_env[] = {ZP_STANDIN_ENV_TAG, 0};
 const char g_svcctx[] = {ZP_STANDIN_SVCCTX_TAG, 0};
+
+// The call to hold: operation and rmid, armed until it has been held once.
+std::atomic<bool> g_holdArmed;
+std::atomic<int32_t> g_holdOperation;
+std::atomic<int32_t> g_holdRmid;
+std::atomic<int32_t> g_held;
+std::atomic<bool> g_letGo;
+
+// Waits while the call is held; false when the limit passed first.
+bool holdIfArmed(int32_t operation, int rmid) {
+  if (!g_holdArmed.load() || g_holdOperation.load() != operation || g_holdRmid.load() != rmid) {
+    return true;
+  }
+  g_holdArmed.store(false);
+  g_held.store(1);
+  const auto limit = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(ZP_STANDIN_HOLD_LIMIT_MS);
+  bool released = true;
+  while (!g_letGo.load()) {
+    if (std::chrono::steady_clock::now() > limit) {
+      released = false;
+      break;
+    }
+  }
+  g_held.store(0);
+  return released;
+}
 
 // Records one call and returns the scripted result of its operation.
 int32_t record(int32_t operation, int rmid, long flags, const void* pointer, const char* text,
@@ -57,6 +85,7 @@ int32_t record(int32_t operation, int rmid, long flags, const void* pointer, con
     g_callCount.store(index + 1, std::memory_order_release);
   }
   g_recording.clear(std::memory_order_release);
+  if (!holdIfArmed(operation, rmid)) return ZP_STANDIN_HOLD_TIMED_OUT;
   return g_results[operation].load();
 }
 
@@ -127,3 +156,14 @@ STANDIN_EXPORT int32_t standin_get_call(int32_t index, StandinCall* out) {
 }
 
 STANDIN_EXPORT const char* standin_name(void) { return ZP_STANDIN_FILE_NAME; }
+
+STANDIN_EXPORT void standin_hold(int32_t operation, int32_t rmid) {
+  g_letGo.store(false);
+  g_holdOperation.store(operation);
+  g_holdRmid.store(rmid);
+  g_holdArmed.store(true);
+}
+
+STANDIN_EXPORT int32_t standin_held(void) { return g_held.load(); }
+
+STANDIN_EXPORT void standin_let_go(void) { g_letGo.store(true); }

@@ -49,11 +49,24 @@ typedef int32_t (*StandinCallCountFn)(void);
 typedef int32_t (*StandinGetCallFn)(int32_t index, struct StandinCall* out);  // 0 when index is valid
 typedef const char* (*StandinNameFn)(void);  // which library file this is
 
+// Holding a call in the client: the next call of one operation for one rmid
+// waits inside the stand-in until let go, for at most ZP_STANDIN_HOLD_LIMIT_MS
+// (it then answers ZP_STANDIN_HOLD_TIMED_OUT, so a test that never lets go
+// fails instead of hanging).
+typedef void (*StandinHoldFn)(int32_t operation, int32_t rmid);
+typedef int32_t (*StandinHeldFn)(void);  // 1 while a held call waits
+typedef void (*StandinLetGoFn)(void);
+#define ZP_STANDIN_HOLD_LIMIT_MS 10000
+#define ZP_STANDIN_HOLD_TIMED_OUT (-77)
+
 #define ZP_STANDIN_RESET "standin_reset"
 #define ZP_STANDIN_SET_RESULT "standin_set_result"
 #define ZP_STANDIN_CALL_COUNT "standin_call_count"
 #define ZP_STANDIN_GET_CALL "standin_get_call"
 #define ZP_STANDIN_NAME "standin_name"
+#define ZP_STANDIN_HOLD "standin_hold"
+#define ZP_STANDIN_HELD "standin_held"
+#define ZP_STANDIN_LET_GO "standin_let_go"
 
 // What xaoEnv and xaoSvcCtx return: the addresses of two objects inside the
 // stand-in, told apart by their first byte.

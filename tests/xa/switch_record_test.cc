@@ -4,7 +4,10 @@
 
 #include <cstring>
 
+#include "xa/dtc_switch.h"
+#include "xa/mq_switch.h"
 #include "xa/switch_record.h"
+#include "zpor8dtc23/zpor8dtc23.h"
 
 namespace zp {
 namespace {
@@ -44,6 +47,27 @@ TEST(SwitchRecord, FillsNameFlagsVersionAndEntries) {
   EXPECT_EQ(fill_switch_record(second), record);
   EXPECT_EQ(record->xa_open_entry, openB);
   EXPECT_EQ(record->version, 1);
+}
+
+// Both entry points fill the one record: the later call's entries win for
+// every holder, and neither loads a client library.
+TEST(SwitchRecord, EntryPointsShareOneRecordAndTheLastWins) {
+  xa_switch_t* fromDtc = nullptr;
+  ASSERT_EQ(GetXaSwitch(0, &fromDtc), 0);
+  ASSERT_NE(fromDtc, nullptr);
+  EXPECT_EQ(fromDtc->xa_open_entry, dtc_xa_open);
+
+  xa_switch_t* fromMq = MQStart();
+  EXPECT_EQ(fromMq, fromDtc);
+  EXPECT_EQ(fromDtc->xa_open_entry, or8_mq_xa_open);
+  EXPECT_EQ(fromDtc->flags, 0);
+  EXPECT_EQ(fromDtc->version, 1);
+  EXPECT_STREQ(fromDtc->name, "Oracle8 Server");
+
+  xa_switch_t* again = nullptr;
+  ASSERT_EQ(GetXaSwitch(0, &again), 0);
+  EXPECT_EQ(again, fromMq);
+  EXPECT_EQ(fromMq->xa_open_entry, dtc_xa_open);
 }
 
 }  // namespace

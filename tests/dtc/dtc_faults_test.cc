@@ -1,0 +1,138 @@
+// Every failure on the open path of the GetXaSwitch switch, made to happen
+// through the fault hooks one call at a time: the open answers XAER_RMERR,
+// leaves no worker and no client call behind, leaks nothing (the sanitizer
+// build checks leaks at exit), and the next open and close work.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dtc_driver.h"
+#include "module/statics.h"
+#include "support/fault.h"
+
+namespace zp {
+namespace {
+
+using test::clientCallsOf;
+using test::closeRm;
+using test::hasWorker;
+using test::openRm;
+
+constexpr int kRmid = 42;
+
+constexpr int kFirstFiller = 10000;
+int g_nextFiller = kFirstFiller;
+
+// Fills the worker table up to its capacity with idle workers, so that the
+// next open has to grow the table as well.
+void fillTable() {
+  while (workerTableArray().count() < workerTableArray().capacity()) {
+    ASSERT_EQ(openRm(g_nextFiller++), XA_OK) << "filler";
+  }
+}
+
+// Ends the fillers, so the process ends with no worker waiting.
+void closeFillers() {
+  for (int filler = kFirstFiller; filler < g_nextFiller; ++filler) {
+    EXPECT_EQ(closeRm(filler), XA_OK) << "filler " << filler;
+  }
+}
+
+// The first open of the process loads the client; the sweeps start after it.
+void loadClient() {
+  ASSERT_EQ(openRm(kRmid), XA_OK);
+  ASSERT_EQ(closeRm(kRmid), XA_OK);
+}
+
+// After an open that was made to fail: no worker, no client open, and the
+// rmid opens and closes normally afterwards.
+void expectCleanFailure(int result, size_t clientOpensBefore, const std::string& row) {
+  EXPECT_EQ(result, XAER_RMERR) << row;
+  EXPECT_FALSE(hasWorker(kRmid)) << row;
+  EXPECT_EQ(clientCallsOf(kStandinOpen).size(), clientOpensBefore) << row << ": client open";
+  EXPECT_EQ(openRm(kRmid), XA_OK) << row << ": next open";
+  EXPECT_EQ(closeRm(kRmid), XA_OK) << row << ": next close";
+}
+
+// Counts point's calls in a normal open of a full table, then fails each of
+// them in turn.
+void sweepOpenPath(fault::Point point, const char* name) {
+  loadClient();
+  fillTable();
+  fault::resetCalls(point);
+  ASSERT_EQ(openRm(kRmid), XA_OK);
+  const uint32_t count = fault::calls(point);
+  ASSERT_EQ(closeRm(kRmid), XA_OK);
+  ASSERT_GT(count, 0u) << name << " is never called by an open";
+  for (uint32_t nth = 1; nth <= count; ++nth) {
+    const std::string row =
+        std::string(name) + " call " + std::to_string(nth) + " of " + std::to_string(count);
+    fillTable();
+    const size_t opens = clientCallsOf(kStandinOpen).size();
+    fault::arm(point, nth);
+    const int result = openRm(kRmid);
+    fault::disarmAll();
+    expectCleanFailure(result, opens, row);
+  }
+  closeFillers();
+}
+
+TEST(Faults_xa80, EveryAllocationOfAnOpen) {
+  sweepOpenPath(fault::Point::kAllocation, "allocation");
+}
+
+TEST(Faults_xa80, EverySemaphoreCreationOfAnOpen) {
+  sweepOpenPath(fault::Point::kSemaphoreCreate, "semaphore creation");
+}
+
+TEST(Faults_xa80, ThreadCreation) { sweepOpenPath(fault::Point::kThreadCreate, "thread creation"); }
+
+TEST(Faults_xa80, LibraryLoad) {
+  fault::arm(fault::Point::kLibraryLoad, 1);
+  const int result = openRm(kRmid);
+  fault::disarmAll();
+  EXPECT_EQ(result, XAER_RMERR);
+  EXPECT_FALSE(hasWorker(kRmid));
+  EXPECT_EQ(workerTableArray().capacity(), 0u) << "nothing was registered";
+  EXPECT_EQ(openRm(kRmid), XA_OK);
+  EXPECT_EQ(closeRm(kRmid), XA_OK);
+}
+
+TEST(Faults_xa80, FailedReadinessWaitLeavesNoWorker) {
+  loadClient();
+  // Every wait fails until disarmed, so the opener's wait for the new
+  // thread's readiness certainly does; the thread keeps retrying its own.
+  const size_t opens = clientCallsOf(kStandinOpen).size();
+  fault::arm(fault::Point::kSemaphoreWait, 1, true);
+  const int result = openRm(kRmid);
+  fault::disarmAll();
+  expectCleanFailure(result, opens, "readiness wait");
+}
+
+TEST(Faults_xa80, EveryWaitOfAnOpen) {
+  // Waits are counted on every thread, and the opener's and the new worker's
+  // interleave differently from run to run: a failed wait of the worker is
+  // waited again and the open succeeds; a failed wait for readiness fails it.
+  loadClient();
+  fault::resetCalls(fault::Point::kSemaphoreWait);
+  ASSERT_EQ(openRm(kRmid), XA_OK);
+  const uint32_t count = fault::calls(fault::Point::kSemaphoreWait);
+  ASSERT_EQ(closeRm(kRmid), XA_OK);
+  for (uint32_t nth = 1; nth <= count; ++nth) {
+    const std::string row = "wait " + std::to_string(nth) + " of " + std::to_string(count);
+    const size_t opens = clientCallsOf(kStandinOpen).size();
+    fault::arm(fault::Point::kSemaphoreWait, nth);
+    const int result = openRm(kRmid);
+    fault::disarmAll();
+    if (result == XAER_RMERR) {
+      expectCleanFailure(result, opens, row);
+      continue;
+    }
+    EXPECT_EQ(result, XA_OK) << row;
+    EXPECT_TRUE(hasWorker(kRmid)) << row;
+    EXPECT_EQ(closeRm(kRmid), XA_OK) << row;
+  }
+}
+
+}  // namespace
+}  // namespace zp

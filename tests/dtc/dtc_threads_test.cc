@@ -1,0 +1,111 @@
+// Many rmids opened, driven and closed at once from several threads. Each
+// thread owns its rmids, so calls of one rmid never overlap, while the table
+// is searched and changed by all of them together.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <vector>
+
+#include "dtc_driver.h"
+#include "platform/platform.h"
+#include "testlib/threads.h"
+
+namespace zp {
+namespace {
+
+using test::dtcSwitch;
+using test::openRm;
+using test::sampleXid;
+using test::StandinControl;
+
+constexpr int kThreads = 6;
+constexpr int kRmidsPerThread = 8;
+
+TEST(Threads_xa80, ManyRmidsAtOnce) {
+  ASSERT_EQ(openRm(1), XA_OK);  // loads the stand-in
+  StandinControl::loaded().reset();
+  std::vector<uint32_t> callers(kThreads);
+  std::vector<int> failures(kThreads, 0);
+  test::runConcurrently(kThreads, [&](int thread) {
+    callers[static_cast<size_t>(thread)] = platform::currentThreadId();
+    xa_switch_t* sw = dtcSwitch();
+    const int base = 1000 * (thread + 1);
+    int& failed = failures[static_cast<size_t>(thread)];
+    for (int i = 0; i < kRmidsPerThread; ++i) failed += openRm(base + i) != XA_OK;
+    for (int round = 0; round < 3; ++round) {
+      for (int i = 0; i < kRmidsPerThread; ++i) {
+        XID xid = sampleXid();
+        failed += sw->xa_start_entry(&xid, base + i, TMNOFLAGS) != XA_OK;
+        failed += sw->xa_end_entry(&xid, base + i, TMSUCCESS) != XA_OK;
+        failed += sw->xa_commit_entry(&xid, base + i, TMONEPHASE) != XA_OK;
+      }
+    }
+    for (int i = 0; i < kRmidsPerThread; ++i) failed += test::closeRm(base + i) != XA_OK;
+  });
+  for (int thread = 0; thread < kThreads; ++thread)
+    EXPECT_EQ(failures[thread], 0) << "thread " << thread;
+  EXPECT_EQ(test::closeRm(1), XA_OK);
+
+  // Per rmid: open, three rounds, close, in order, all on one thread that is
+  // no caller's, and no two rmids share a worker.
+  std::map<int32_t, std::vector<StandinCall>> byRmid;
+  for (const StandinCall& call : StandinControl::loaded().calls())
+    byRmid[call.rmid].push_back(call);
+  byRmid.erase(1);
+  ASSERT_EQ(byRmid.size(), static_cast<size_t>(kThreads * kRmidsPerThread));
+  const std::set<uint32_t> callerSet(callers.begin(), callers.end());
+  std::set<uint32_t> workers;
+  for (const auto& entry : byRmid) {
+    const std::vector<StandinCall>& calls = entry.second;
+    ASSERT_EQ(calls.size(), 11u) << "rmid " << entry.first;
+    EXPECT_EQ(calls.front().operation, kStandinOpen) << "rmid " << entry.first;
+    EXPECT_EQ(calls.back().operation, kStandinClose) << "rmid " << entry.first;
+    for (const StandinCall& call : calls) {
+      EXPECT_EQ(call.threadId, calls.front().threadId) << "rmid " << entry.first;
+    }
+    EXPECT_EQ(callerSet.count(calls.front().threadId), 0u) << "rmid " << entry.first;
+    workers.insert(calls.front().threadId);
+  }
+  EXPECT_EQ(workers.size(), byRmid.size()) << "one worker per rmid";
+  EXPECT_FALSE(test::hasWorker(1000));
+}
+
+TEST(Threads_xa80, OtherRmidsGoOnWhileACallWaitsInTheClient) {
+  // rmid 20's commit waits inside the client; meanwhile another thread drives
+  // rmid 21 and opens and closes rmid 22. That works only if no lock is held
+  // while a request waits for its worker.
+  ASSERT_EQ(openRm(20), XA_OK);
+  ASSERT_EQ(openRm(21), XA_OK);
+  const test::StandinHold hold = test::StandinHold::loaded();
+  ASSERT_TRUE(hold.valid());
+  hold.hold(kStandinCommit, 20);
+  int heldCommit = XAER_RMERR;
+  bool sawHeld = false;
+  bool stillHeld = false;
+  std::vector<int> others;
+  test::runConcurrently(2, [&](int thread) {
+    xa_switch_t* sw = dtcSwitch();
+    XID xid = sampleXid();
+    if (thread == 0) {
+      heldCommit = sw->xa_commit_entry(&xid, 20, TMONEPHASE);
+      return;
+    }
+    sawHeld = hold.awaitHeld();
+    others.push_back(sw->xa_start_entry(&xid, 21, TMNOFLAGS));
+    others.push_back(sw->xa_commit_entry(&xid, 21, TMONEPHASE));
+    others.push_back(openRm(22));
+    others.push_back(test::closeRm(22));
+    stillHeld = hold.held();
+    hold.letGo();
+  });
+  EXPECT_TRUE(sawHeld);
+  EXPECT_TRUE(stillHeld) << "rmid 21 and 22 had to wait for rmid 20";
+  EXPECT_EQ(heldCommit, XA_OK);
+  for (size_t i = 0; i < others.size(); ++i) EXPECT_EQ(others[i], XA_OK) << "call " << i;
+  EXPECT_EQ(test::closeRm(20), XA_OK);
+  EXPECT_EQ(test::closeRm(21), XA_OK);
+}
+
+}  // namespace
+}  // namespace zp
