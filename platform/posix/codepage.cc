@@ -39,7 +39,8 @@ bool beginsTwoByteCharacter(unsigned char byte) {
 
 void buildLeadTable() {
   for (int byte = 0; byte < 256; ++byte) {
-    g_leadTable.lead[byte] = byte >= 0x80 && beginsTwoByteCharacter(static_cast<unsigned char>(byte));
+    g_leadTable.lead[byte] =
+        byte >= 0x80 && beginsTwoByteCharacter(static_cast<unsigned char>(byte));
   }
   g_leadTable.ready.store(true, std::memory_order_release);
 }
@@ -50,10 +51,9 @@ struct CodePageName {
 };
 
 const CodePageName kCodePages[] = {
-    {"UTF-8", 65001},      {"ANSI_X3.4-1968", 20127}, {"ISO-8859-1", 28591},
-    {"ISO-8859-15", 28605}, {"CP1252", 1252},          {"SHIFT_JIS", 932},
-    {"SJIS", 932},          {"EUC-JP", 20932},         {"GBK", 936},
-    {"GB2312", 936},        {"EUC-KR", 949},           {"BIG5", 950},
+    {"UTF-8", 65001}, {"ANSI_X3.4-1968", 20127}, {"ISO-8859-1", 28591}, {"ISO-8859-15", 28605},
+    {"CP1252", 1252}, {"SHIFT_JIS", 932},        {"SJIS", 932},         {"EUC-JP", 20932},
+    {"GBK", 936},     {"GB2312", 936},           {"EUC-KR", 949},       {"BIG5", 950},
 };
 
 }  // namespace
