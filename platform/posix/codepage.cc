@@ -8,6 +8,7 @@
 #include <cctype>
 #include <clocale>
 #include <cstring>
+#include <cuchar>
 #include <cwchar>
 
 #include "platform/platform.h"
@@ -88,11 +89,11 @@ int codePageToUtf16(const char* source, int sourceLength, uint16_t* target, int 
   int used = 0;
   int offset = 0;
   while (offset < sourceLength) {
-    wchar_t wide;
+    char32_t wide;
     const size_t consumed =
-        std::mbrtowc(&wide, source + offset, static_cast<size_t>(sourceLength - offset), &state);
+        std::mbrtoc32(&wide, source + offset, static_cast<size_t>(sourceLength - offset), &state);
     if (consumed == static_cast<size_t>(-1) || consumed == static_cast<size_t>(-2)) return 0;
-    const uint32_t codePoint = static_cast<uint32_t>(wide);
+    const uint32_t codePoint = wide;
     const int units = codePoint > 0xFFFF ? 2 : 1;
     if (used + units > capacity) return 0;
     if (units == 2) {
