@@ -10,6 +10,6 @@ for program in "$build"/bin/*_bench; do
   found=1
   echo "=== $(basename "$program")"
   (cd "$build/bin" && LD_LIBRARY_PATH="$build/clients/xa80${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
-    "$program" --benchmark_min_time=0.2)
+    "$program" --benchmark_min_time="${ZP_BENCH_MIN_TIME:-0.2}")
 done
 [ "$found" -eq 1 ] || echo "no benchmarks built"

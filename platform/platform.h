@@ -79,10 +79,10 @@ bool environmentSet(const char* name, const char* value);
 
 // Broken-down local time of now.
 struct LocalTime {
-  int year;       // e.g. 2026
-  int month;      // 0 to 11
-  int monthDay;   // 1 to 31
-  int weekDay;    // 0 (Sunday) to 6
+  int year;      // e.g. 2026
+  int month;     // 0 to 11
+  int monthDay;  // 1 to 31
+  int weekDay;   // 0 (Sunday) to 6
   int hour;
   int minute;
   int second;

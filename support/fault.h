@@ -10,11 +10,11 @@ namespace zp {
 namespace fault {
 
 enum class Point : int {
-  kAllocation = 0,    // every allocation of the module
-  kLibraryLoad,       // platform::libraryLoad
-  kThreadCreate,      // platform::threadStartDetached
-  kSemaphoreCreate,   // platform::semaphoreCreate
-  kSemaphoreWait,     // platform::semaphoreWait
+  kAllocation = 0,   // every allocation of the module
+  kLibraryLoad,      // platform::libraryLoad
+  kThreadCreate,     // platform::threadStartDetached
+  kSemaphoreCreate,  // platform::semaphoreCreate
+  kSemaphoreWait,    // platform::semaphoreWait
   kCount
 };
 

@@ -58,7 +58,9 @@ int compareCountedNoCase(const char* first, uint32_t firstLength, const char* se
   return firstLength < secondLength ? -1 : 1;
 }
 
-const char* findSubstring(const char* text, const char* pattern) { return find(text, pattern, false); }
+const char* findSubstring(const char* text, const char* pattern) {
+  return find(text, pattern, false);
+}
 
 const char* findSubstringNoCase(const char* text, const char* pattern) {
   return find(text, pattern, true);

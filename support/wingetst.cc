@@ -13,14 +13,12 @@ std::atomic<int32_t> g_useAnsi{kAnsiUndecided};
 int32_t detectAnsiPlatform() {
   uint32_t major = 0;
   uint32_t minor = 0;
-  int32_t decision = kAnsiWide;
-  if (!g_resourceCalls.versionQuery(&major, &minor)) {
-    decision = kAnsiAnsi;
-  } else if (major == 4 && (minor == 0 || minor == 10 || minor == 90)) {
-    // The platform id is not consulted: any system reporting one of these
-    // versions takes the ANSI path.
-    decision = kAnsiAnsi;
-  }
+  // A failed query, or one of the old ANSI-only versions, takes the ANSI path.
+  // The platform id is not consulted: any system reporting 4.0, 4.10 or 4.90
+  // does.
+  const bool queried = g_resourceCalls.versionQuery(&major, &minor);
+  const bool ansiOnly = major == 4 && (minor == 0 || minor == 10 || minor == 90);
+  const int32_t decision = !queried || ansiOnly ? kAnsiAnsi : kAnsiWide;
   g_useAnsi.store(decision, std::memory_order_relaxed);
   return decision;
 }

@@ -27,7 +27,8 @@ int32_t load_client_xa_library() {
     g_clientXaLibrary.closeStringFlag.store(0);
     for (int i = 0; i < kClientCandidateCount && module == nullptr; ++i) {
       module = platform::libraryLoad(kClientCandidates[i]);
-      if (module != nullptr && i == kCloseStringCandidate) g_clientXaLibrary.closeStringFlag.store(1);
+      if (module != nullptr && i == kCloseStringCandidate)
+        g_clientXaLibrary.closeStringFlag.store(1);
     }
     if (module == nullptr) return 0;
     g_clientXaLibrary.module.store(module, std::memory_order_release);
@@ -56,7 +57,9 @@ void* call_accessor(const char* exportName, char* dbname) {
 
 }  // namespace
 
-extern "C" ZP_EXPORT void* hkMQXaoEnv(char* dbname) { return call_accessor(zp::kXaoEnvName, dbname); }
+extern "C" ZP_EXPORT void* hkMQXaoEnv(char* dbname) {
+  return call_accessor(zp::kXaoEnvName, dbname);
+}
 
 extern "C" ZP_EXPORT void* hkMQXaoSvcCtx(char* dbname) {
   return call_accessor(zp::kXaoSvcCtxName, dbname);

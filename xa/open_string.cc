@@ -45,7 +45,8 @@ TraceOptions g_traceOptions;  // zero and null at load
 const char* internName(const char* value, uint32_t length) {
   for (NameNode* node = g_traceOptions.names.load(std::memory_order_acquire); node != nullptr;
        node = node->next) {
-    if (std::strncmp(node->text, value, length) == 0 && node->text[length] == '\0') return node->text;
+    if (std::strncmp(node->text, value, length) == 0 && node->text[length] == '\0')
+      return node->text;
   }
   auto* node = static_cast<NameNode*>(allocate(sizeof(NameNode) + length));
   if (node == nullptr) {
@@ -77,10 +78,14 @@ struct Keyword {
 
 // Tried in this order among those that share the first letter.
 const Keyword kKeywords[] = {
-    {"ACC", Action::kCopy},          {"DB", Action::kCopy},
-    {"SesTM", Action::kCopy},        {"SqlNet", Action::kCopy},
-    {"Threads", Action::kCopy},      {"Trace", Action::kLevel},
-    {kTraceDllKeyword, Action::kDllName}, {"TraceFile", Action::kFileName},
+    {"ACC", Action::kCopy},
+    {"DB", Action::kCopy},
+    {"SesTM", Action::kCopy},
+    {"SqlNet", Action::kCopy},
+    {"Threads", Action::kCopy},
+    {"Trace", Action::kLevel},
+    {kTraceDllKeyword, Action::kDllName},
+    {"TraceFile", Action::kFileName},
 };
 
 const Keyword* matchKeyword(const char* keyword, uint32_t length) {
@@ -152,7 +157,8 @@ int32_t parse_open_options(const char* source, uint32_t, char* output, uint32_t 
     }
     if (match->action == Action::kCopy) {
       const char* end = nextPlus(keyword);
-      const uint32_t length = end != nullptr ? static_cast<uint32_t>(end - keyword) : byteLength(keyword);
+      const uint32_t length =
+          end != nullptr ? static_cast<uint32_t>(end - keyword) : byteLength(keyword);
       out.append("+", 1);
       out.append(keyword, length);
       if (end == nullptr) break;
@@ -162,7 +168,10 @@ int32_t parse_open_options(const char* source, uint32_t, char* output, uint32_t 
     if (equals == nullptr) break;  // a trace keyword that ends the string: no value
     const char* value = equals + 1;
     if (match->action == Action::kLevel) {
-      g_traceOptions.level.store(*value == '1' ? 1 : *value == '2' ? 2 : 0, std::memory_order_relaxed);
+      g_traceOptions.level.store(*value == '1'   ? 1
+                                 : *value == '2' ? 2
+                                                 : 0,
+                                 std::memory_order_relaxed);
       at = nextPlus(keyword);
       if (at == nullptr) break;
       continue;

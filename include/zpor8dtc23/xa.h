@@ -24,16 +24,16 @@ struct xa_switch_t {
   char name[RMNAMESZ];
   long flags;
   long version;
-  int (*xa_open_entry)(char *xa_info, int rmid, long flags);
-  int (*xa_close_entry)(char *xa_info, int rmid, long flags);
-  int (*xa_start_entry)(XID *xid, int rmid, long flags);
-  int (*xa_end_entry)(XID *xid, int rmid, long flags);
-  int (*xa_rollback_entry)(XID *xid, int rmid, long flags);
-  int (*xa_prepare_entry)(XID *xid, int rmid, long flags);
-  int (*xa_commit_entry)(XID *xid, int rmid, long flags);
-  int (*xa_recover_entry)(XID *xids, long count, int rmid, long flags);
-  int (*xa_forget_entry)(XID *xid, int rmid, long flags);
-  int (*xa_complete_entry)(int *handle, int *retval, int rmid, long flags);
+  int (*xa_open_entry)(char* xa_info, int rmid, long flags);
+  int (*xa_close_entry)(char* xa_info, int rmid, long flags);
+  int (*xa_start_entry)(XID* xid, int rmid, long flags);
+  int (*xa_end_entry)(XID* xid, int rmid, long flags);
+  int (*xa_rollback_entry)(XID* xid, int rmid, long flags);
+  int (*xa_prepare_entry)(XID* xid, int rmid, long flags);
+  int (*xa_commit_entry)(XID* xid, int rmid, long flags);
+  int (*xa_recover_entry)(XID* xids, long count, int rmid, long flags);
+  int (*xa_forget_entry)(XID* xid, int rmid, long flags);
+  int (*xa_complete_entry)(int* handle, int* retval, int rmid, long flags);
 };
 
 /* Flags of xa_switch_t.flags. */

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <clocale>
 #include <cstring>
+#include <cuchar>
 #include <cwchar>
 
 #include "platform/platform.h"
@@ -39,7 +40,8 @@ bool beginsTwoByteCharacter(unsigned char byte) {
 
 void buildLeadTable() {
   for (int byte = 0; byte < 256; ++byte) {
-    g_leadTable.lead[byte] = byte >= 0x80 && beginsTwoByteCharacter(static_cast<unsigned char>(byte));
+    g_leadTable.lead[byte] =
+        byte >= 0x80 && beginsTwoByteCharacter(static_cast<unsigned char>(byte));
   }
   g_leadTable.ready.store(true, std::memory_order_release);
 }
@@ -50,10 +52,9 @@ struct CodePageName {
 };
 
 const CodePageName kCodePages[] = {
-    {"UTF-8", 65001},      {"ANSI_X3.4-1968", 20127}, {"ISO-8859-1", 28591},
-    {"ISO-8859-15", 28605}, {"CP1252", 1252},          {"SHIFT_JIS", 932},
-    {"SJIS", 932},          {"EUC-JP", 20932},         {"GBK", 936},
-    {"GB2312", 936},        {"EUC-KR", 949},           {"BIG5", 950},
+    {"UTF-8", 65001}, {"ANSI_X3.4-1968", 20127}, {"ISO-8859-1", 28591}, {"ISO-8859-15", 28605},
+    {"CP1252", 1252}, {"SHIFT_JIS", 932},        {"SJIS", 932},         {"EUC-JP", 20932},
+    {"GBK", 936},     {"GB2312", 936},           {"EUC-KR", 949},       {"BIG5", 950},
 };
 
 }  // namespace
@@ -88,11 +89,11 @@ int codePageToUtf16(const char* source, int sourceLength, uint16_t* target, int 
   int used = 0;
   int offset = 0;
   while (offset < sourceLength) {
-    wchar_t wide;
+    char32_t wide;
     const size_t consumed =
-        std::mbrtowc(&wide, source + offset, static_cast<size_t>(sourceLength - offset), &state);
+        std::mbrtoc32(&wide, source + offset, static_cast<size_t>(sourceLength - offset), &state);
     if (consumed == static_cast<size_t>(-1) || consumed == static_cast<size_t>(-2)) return 0;
-    const uint32_t codePoint = static_cast<uint32_t>(wide);
+    const uint32_t codePoint = wide;
     const int units = codePoint > 0xFFFF ? 2 : 1;
     if (used + units > capacity) return 0;
     if (units == 2) {

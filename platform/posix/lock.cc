@@ -10,7 +10,9 @@ namespace {
 static_assert(sizeof(pthread_mutex_t) <= sizeof(LockStorage::bytes), "lock storage too small");
 static_assert(alignof(pthread_mutex_t) <= alignof(LockStorage), "lock storage misaligned");
 
-pthread_mutex_t* mutexOf(LockStorage* lock) { return reinterpret_cast<pthread_mutex_t*>(lock->bytes); }
+pthread_mutex_t* mutexOf(LockStorage* lock) {
+  return reinterpret_cast<pthread_mutex_t*>(lock->bytes);
+}
 
 }  // namespace
 

@@ -31,7 +31,9 @@ bool versionQuery(uint32_t* major, uint32_t* minor) {
   if (uname(&names) != 0) return false;
   char* rest = nullptr;
   *major = static_cast<uint32_t>(std::strtoul(names.release, &rest, 10));
-  *minor = (rest != nullptr && *rest == '.') ? static_cast<uint32_t>(std::strtoul(rest + 1, nullptr, 10)) : 0;
+  *minor = (rest != nullptr && *rest == '.')
+               ? static_cast<uint32_t>(std::strtoul(rest + 1, nullptr, 10))
+               : 0;
   return true;
 }
 

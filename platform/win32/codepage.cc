@@ -14,8 +14,8 @@ bool codePageIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; 
 
 unsigned char codePageUpperByte(unsigned char byte) {
   // CharUpperA takes a single character in the low word of its argument.
-  return static_cast<unsigned char>(
-      reinterpret_cast<uintptr_t>(CharUpperA(reinterpret_cast<LPSTR>(static_cast<uintptr_t>(byte)))));
+  return static_cast<unsigned char>(reinterpret_cast<uintptr_t>(
+      CharUpperA(reinterpret_cast<LPSTR>(static_cast<uintptr_t>(byte)))));
 }
 
 void codePageUpperBuffer(char* buffer, size_t length) {

@@ -14,7 +14,8 @@ void* moduleInstance() { return g_instance; }
 void moduleInstanceSet(void* instance) { g_instance = instance; }
 
 int resourceLoadStringW(void* instance, uint32_t id, uint16_t* buffer, int capacity) {
-  return LoadStringW(static_cast<HINSTANCE>(instance), id, reinterpret_cast<wchar_t*>(buffer), capacity);
+  return LoadStringW(static_cast<HINSTANCE>(instance), id, reinterpret_cast<wchar_t*>(buffer),
+                     capacity);
 }
 
 int resourceLoadStringA(void* instance, uint32_t id, char* buffer, int capacity) {

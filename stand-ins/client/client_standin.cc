@@ -43,8 +43,8 @@ bool holdIfArmed(int32_t operation, int rmid) {
   }
   g_holdArmed.store(false);
   g_held.store(1);
-  const auto limit = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(ZP_STANDIN_HOLD_LIMIT_MS);
+  const auto limit =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ZP_STANDIN_HOLD_LIMIT_MS);
   bool released = true;
   while (!g_letGo.load()) {
     if (std::chrono::steady_clock::now() > limit) {
@@ -89,21 +89,33 @@ int32_t record(int32_t operation, int rmid, long flags, const void* pointer, con
   return g_results[operation].load();
 }
 
-[[maybe_unused]] int xaOpen(char* info, int rmid, long flags) { return record(kStandinOpen, rmid, flags, nullptr, info); }
-[[maybe_unused]] int xaClose(char* info, int rmid, long flags) { return record(kStandinClose, rmid, flags, nullptr, info); }
-[[maybe_unused]] int xaStart(XID* xid, int rmid, long flags) { return record(kStandinStart, rmid, flags, xid, nullptr); }
-[[maybe_unused]] int xaEnd(XID* xid, int rmid, long flags) { return record(kStandinEnd, rmid, flags, xid, nullptr); }
+[[maybe_unused]] int xaOpen(char* info, int rmid, long flags) {
+  return record(kStandinOpen, rmid, flags, nullptr, info);
+}
+[[maybe_unused]] int xaClose(char* info, int rmid, long flags) {
+  return record(kStandinClose, rmid, flags, nullptr, info);
+}
+[[maybe_unused]] int xaStart(XID* xid, int rmid, long flags) {
+  return record(kStandinStart, rmid, flags, xid, nullptr);
+}
+[[maybe_unused]] int xaEnd(XID* xid, int rmid, long flags) {
+  return record(kStandinEnd, rmid, flags, xid, nullptr);
+}
 [[maybe_unused]] int xaRollback(XID* xid, int rmid, long flags) {
   return record(kStandinRollback, rmid, flags, xid, nullptr);
 }
 [[maybe_unused]] int xaPrepare(XID* xid, int rmid, long flags) {
   return record(kStandinPrepare, rmid, flags, xid, nullptr);
 }
-[[maybe_unused]] int xaCommit(XID* xid, int rmid, long flags) { return record(kStandinCommit, rmid, flags, xid, nullptr); }
+[[maybe_unused]] int xaCommit(XID* xid, int rmid, long flags) {
+  return record(kStandinCommit, rmid, flags, xid, nullptr);
+}
 [[maybe_unused]] int xaRecover(XID* xids, long count, int rmid, long flags) {
   return record(kStandinRecover, rmid, flags, xids, nullptr, count);
 }
-[[maybe_unused]] int xaForget(XID* xid, int rmid, long flags) { return record(kStandinForget, rmid, flags, xid, nullptr); }
+[[maybe_unused]] int xaForget(XID* xid, int rmid, long flags) {
+  return record(kStandinForget, rmid, flags, xid, nullptr);
+}
 [[maybe_unused]] int xaComplete(int* handle, int* retval, int rmid, long flags) {
   (void)retval;
   return record(kStandinComplete, rmid, flags, handle, nullptr);
@@ -113,10 +125,9 @@ int32_t record(int32_t operation, int rmid, long flags, const void* pointer, con
 
 #ifndef ZP_STANDIN_NO_SWITCH
 extern "C" {
-STANDIN_VISIBLE xa_switch_t xaosw = {"Stand-in client", TMNOFLAGS, 0,       xaOpen,
-                                     xaClose,           xaStart,   xaEnd,   xaRollback,
-                                     xaPrepare,         xaCommit,  xaRecover, xaForget,
-                                     xaComplete};
+STANDIN_VISIBLE xa_switch_t xaosw = {"Stand-in client", TMNOFLAGS, 0,          xaOpen,    xaClose,
+                                     xaStart,           xaEnd,     xaRollback, xaPrepare, xaCommit,
+                                     xaRecover,         xaForget,  xaComplete};
 }
 #endif
 

@@ -29,16 +29,16 @@ enum StandinOperation {
 
 // One recorded call.
 struct StandinCall {
-  int32_t operation;      // StandinOperation
+  int32_t operation;  // StandinOperation
   int32_t rmid;
-  int64_t flags;          // the long flags argument (0 for the accessors)
-  uint32_t threadId;      // the operating system's id of the calling thread
-  const void* pointer;    // xid, xids array or handle as passed
-  long formatId;          // of the XID passed (start .. forget), when not null
+  int64_t flags;        // the long flags argument (0 for the accessors)
+  uint32_t threadId;    // the operating system's id of the calling thread
+  const void* pointer;  // xid, xids array or handle as passed
+  long formatId;        // of the XID passed (start .. forget), when not null
   long gtridLength;
   long bqualLength;
-  int64_t count;          // recover's count
-  char text[512];         // open / close string or dbname, as received ("" for null)
+  int64_t count;   // recover's count
+  char text[512];  // open / close string or dbname, as received ("" for null)
   int32_t textWasNull;
 };
 
@@ -46,8 +46,9 @@ struct StandinCall {
 typedef void (*StandinResetFn)(void);
 typedef void (*StandinSetResultFn)(int32_t operation, int32_t result);
 typedef int32_t (*StandinCallCountFn)(void);
-typedef int32_t (*StandinGetCallFn)(int32_t index, struct StandinCall* out);  // 0 when index is valid
-typedef const char* (*StandinNameFn)(void);  // which library file this is
+typedef int32_t (*StandinGetCallFn)(int32_t index,
+                                    struct StandinCall* out);  // 0 when index is valid
+typedef const char* (*StandinNameFn)(void);                    // which library file this is
 
 // Holding a call in the client: the next call of one operation for one rmid
 // waits inside the stand-in until let go, for at most ZP_STANDIN_HOLD_LIMIT_MS

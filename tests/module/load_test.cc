@@ -32,7 +32,8 @@ bool isStampLine(const std::string& line) {
   static const char* const kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
   if (line.size() != 28 || line.compare(0, 4, "--- ") != 0) return false;
   const std::string day = line.substr(4, 3), month = line.substr(8, 3);
-  if (std::string(kDays).find(day) % 3 != 0 || std::string(kMonths).find(month) % 3 != 0) return false;
+  if (std::string(kDays).find(day) % 3 != 0 || std::string(kMonths).find(month) % 3 != 0)
+    return false;
   const std::string pattern = "--- www mmm dd dd:dd:dd dddd";
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char want = pattern[i];

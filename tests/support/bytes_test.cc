@@ -33,7 +33,10 @@ TEST(Copy, BoundedCutsAndTerminates) {
     const char* source;
     const char* expected;
   } rows[] = {
-      {4, "abcdef", "abc"}, {1, "abcdef", ""}, {7, "abcdef", "abcdef"}, {10, "ab", "ab"},
+      {4, "abcdef", "abc"},
+      {1, "abcdef", ""},
+      {7, "abcdef", "abcdef"},
+      {10, "ab", "ab"},
   };
   for (const Row& row : rows) {
     char buffer[16];
@@ -78,7 +81,8 @@ TEST(CharSize, Utf8ByFirstByte) {
   struct Row {
     unsigned char byte;
     int size;
-  } rows[] = {{0x41, 1}, {0xBF, 1}, {0xC3, 2}, {0xDF, 2}, {0xE2, 3}, {0xEF, 3}, {0xF0, 4}, {0xFF, 4}};
+  } rows[] = {{0x41, 1}, {0xBF, 1}, {0xC3, 2}, {0xDF, 2},
+              {0xE2, 3}, {0xEF, 3}, {0xF0, 4}, {0xFF, 4}};
   for (const Row& row : rows) {
     const char text[2] = {static_cast<char>(row.byte), 0};
     EXPECT_EQ(charSize(text, kCharModeUtf8), row.size) << "byte " << int(row.byte);
@@ -97,9 +101,15 @@ TEST(FormatDecimal, DigitsAndCapacity) {
     uint32_t capacity;
     const char* expected;  // empty: nothing written, result 0
   } rows[] = {
-      {0, 1, "0"},           {9, 1, "9"},           {10, 1, ""},
-      {10, 2, "10"},         {999999999, 9, "999999999"}, {1000000000, 9, ""},
-      {4294967295u, 10, "4294967295"}, {4294967295u, 9, ""}, {1234, 32, "1234"},
+      {0, 1, "0"},
+      {9, 1, "9"},
+      {10, 1, ""},
+      {10, 2, "10"},
+      {999999999, 9, "999999999"},
+      {1000000000, 9, ""},
+      {4294967295u, 10, "4294967295"},
+      {4294967295u, 9, ""},
+      {1234, 32, "1234"},
   };
   for (const Row& row : rows) {
     char buffer[40];

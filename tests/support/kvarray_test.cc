@@ -14,7 +14,8 @@ void* item(uintptr_t n) { return reinterpret_cast<void*>(n); }
 
 std::vector<uintptr_t> contents(const KvArray& array) {
   std::vector<uintptr_t> out;
-  for (uint32_t i = 0; i < array.count(); ++i) out.push_back(reinterpret_cast<uintptr_t>(array.at(i)));
+  for (uint32_t i = 0; i < array.count(); ++i)
+    out.push_back(reinterpret_cast<uintptr_t>(array.at(i)));
   return out;
 }
 

@@ -17,7 +17,8 @@ namespace {
 
 size_t listLength() {
   size_t length = 0;
-  for (KvThreadInfo* r = g_environment.threadListHead.load(); r != nullptr; r = r->next.load()) ++length;
+  for (KvThreadInfo* r = g_environment.threadListHead.load(); r != nullptr; r = r->next.load())
+    ++length;
   return length;
 }
 

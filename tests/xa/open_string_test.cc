@@ -20,8 +20,8 @@ struct Filtered {
 
 Filtered filter(const std::string& source, uint32_t capacity = 256) {
   std::string buffer(capacity, '\0');
-  const int32_t result =
-      parse_open_options(source.c_str(), static_cast<uint32_t>(source.size()), &buffer[0], capacity);
+  const int32_t result = parse_open_options(source.c_str(), static_cast<uint32_t>(source.size()),
+                                            &buffer[0], capacity);
   return {result, buffer.c_str()};
 }
 
@@ -46,8 +46,8 @@ TEST(OpenString, FiltersOptions) {
        "ORACLE_XA+DB=ORCL  +SesTM=10"},
       {"text before the first option dropped", "ORACLE_XA junk +DB=x", 0, "ORACLE_XA+DB=x"},
       {"unknown options dropped", "ORACLE_XA+Foo=1+DB=x+LogDir=/tmp+Bar", 0, "ORACLE_XA+DB=x"},
-      {"trace options taken out", "ORACLE_XA+Trace=2+DB=x" + kDll + "=t.so+TraceFile=f.log+SesTM=5", 0,
-       "ORACLE_XA+DB=x+SesTM=5"},
+      {"trace options taken out", "ORACLE_XA+Trace=2+DB=x" + kDll + "=t.so+TraceFile=f.log+SesTM=5",
+       0, "ORACLE_XA+DB=x+SesTM=5"},
       {"copy option twice copied twice", "ORACLE_XA+DB=a+DB=b", 0, "ORACLE_XA+DB=a+DB=b"},
       {"final copy keyword without value copied", "ORACLE_XA+DB=a+Threads", 0,
        "ORACLE_XA+DB=a+Threads"},
@@ -57,7 +57,8 @@ TEST(OpenString, FiltersOptions) {
       {"single character option dropped", "ORACLE_XA+DB=a+x", 0, "ORACLE_XA+DB=a"},
       {"space before equals dropped", "ORACLE_XA+DB =a+SesTM=1", 0, "ORACLE_XA+SesTM=1"},
       {"other word size's library option dropped",
-       std::string("ORACLE_XA+DB=a+") + (kDll == "+TraceDll64" ? "TraceDll32" : "TraceDll64") + "=x.so",
+       std::string("ORACLE_XA+DB=a+") + (kDll == "+TraceDll64" ? "TraceDll32" : "TraceDll64") +
+           "=x.so",
        0, "ORACLE_XA+DB=a"},
   };
   for (const Row& row : rows) {
@@ -135,7 +136,8 @@ TEST(OpenString, DbNameGetsProcessAndThreadIds) {
     std::string source;
     std::string expected;
   } rows[] = {
-      {"value in the middle", "ORACLE_XA+DB=ORCL+SesTM=5", "ORACLE_XA+DB=ORCL" + ids() + "+SesTM=5"},
+      {"value in the middle", "ORACLE_XA+DB=ORCL+SesTM=5",
+       "ORACLE_XA+DB=ORCL" + ids() + "+SesTM=5"},
       {"value at the end", "ORACLE_XA+SesTM=5+DB=ORCL", "ORACLE_XA+SesTM=5+DB=ORCL" + ids()},
       {"lower-case keyword", "ORACLE_XA+db=orcl+Threads=true",
        "ORACLE_XA+db=orcl" + ids() + "+Threads=true"},
