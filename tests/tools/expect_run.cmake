@@ -1,15 +1,25 @@
 # Runs a program and holds its exit status and output against expectations.
 #   cmake -DCOMMAND=<;-list> -DSTATUS=<n> [-DEXPECT=<;-list of regexes>]
 #         [-DFORBID=<;-list of regexes>] [-DFILE=<path> -DFILE_EXPECT=<regexes>
-#         -DFILE_FORBID=<regexes>] -P expect_run.cmake
-# FILE is removed before the run and read after it.
+#         -DFILE_FORBID=<regexes>] [-DCLEAN_DIR=<folder>]
+#         [-DFIRST=<;-list> -DFIRST_EXPECT=<regexes>] -P expect_run.cmake
+# FILE and CLEAN_DIR are removed before the run, and FILE is read after it.
+# FIRST is a command run before COMMAND, in a process of its own; it must exit
+# with status 0 and print what FIRST_EXPECT asks for.
 # The working directory and the environment are the test's own. Lists may
 # also be given with "@@" between their items.
-foreach(list COMMAND EXPECT FORBID FILE_EXPECT FILE_FORBID)
+foreach(list COMMAND EXPECT FORBID FILE_EXPECT FILE_FORBID FIRST FIRST_EXPECT)
   string(REPLACE "@@" ";" ${list} "${${list}}")
 endforeach()
 if(FILE)
   file(REMOVE "${FILE}")
+endif()
+if(CLEAN_DIR)
+  file(REMOVE_RECURSE "${CLEAN_DIR}")
+endif()
+if(FIRST)
+  execute_process(COMMAND ${FIRST} RESULT_VARIABLE first_status OUTPUT_VARIABLE first_out ERROR_VARIABLE first_err)
+  message("${first_out}${first_err}")
 endif()
 execute_process(COMMAND ${COMMAND} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
@@ -30,6 +40,12 @@ function(check_text text what expect forbid)
 endfunction()
 
 set(problems "")
+if(FIRST)
+  if(NOT "${first_status}" STREQUAL "0")
+    string(APPEND problems "the first run's exit status ${first_status}, wanted 0\n")
+  endif()
+  check_text("${first_out}${first_err}" "the first run's output" "${FIRST_EXPECT}" "")
+endif()
 if(NOT "${status}" STREQUAL "${STATUS}")
   string(APPEND problems "exit status ${status}, wanted ${STATUS}\n")
 endif()

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "platform/platform.h"
@@ -32,9 +33,19 @@ void bind(platform::Library* library, const char* name, T* slot) {
   *slot = reinterpret_cast<T>(platform::librarySymbol(library, name));
 }
 
+// The journal folder the test run names; emptied before the library is
+// loaded, so that every run, a repeated one too, starts without journals.
+std::string journalFolder() {
+  char folder[1024] = {0};
+  platform::environmentGet(REFRM_JOURNAL_DIR_VARIABLE, folder, sizeof(folder));
+  return folder;
+}
+
 const Refrm& refrm() {
   static Refrm loaded = [] {
     Refrm r;
+    std::error_code ignored;
+    if (!journalFolder().empty()) std::filesystem::remove_all(journalFolder(), ignored);
     platform::Library* library = platform::libraryLoad(ZP_REFRM_FILE);
     if (library == nullptr) return r;
     r.sw = static_cast<xa_switch_t*>(platform::librarySymbol(library, "xaosw"));
@@ -373,9 +384,7 @@ TEST_F(RefrmTest, HandlesIdentifyTheConnectionAndWorkMarksTheBranch) {
 // Recovery and the journal.
 
 std::string journalPath(const std::string& database) {
-  char folder[1024];
-  platform::environmentGet(REFRM_JOURNAL_DIR_VARIABLE, folder, sizeof(folder));
-  return (std::filesystem::path(folder) / (database + ".journal")).string();
+  return (std::filesystem::path(journalFolder()) / (database + ".journal")).string();
 }
 
 std::vector<std::string> recoverAll(xa_switch_t* sw, int rmid, long chunk) {
