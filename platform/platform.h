@@ -58,6 +58,36 @@ using ThreadMain = uint32_t (*)(void* argument);
 // when it could not be created (or the test fault hook says so).
 bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId);
 
+// A thread that its creator joins.
+struct Thread;
+
+// Starts a joinable thread running main(argument) with the default stack size
+// and stores its operating-system id in *threadId. Returns null when it could
+// not be created (or the test fault hook for thread creation says so).
+// REQUIRES: the result is passed to threadJoin exactly once.
+Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId);
+// Waits without a time limit until the thread has returned from main and
+// released everything the platform held for it, then frees the handle.
+// Returns true when the thread is known to have ended. On false (the system
+// or the test fault hook for joins refused) the handle is given up all the
+// same and the thread may still be running: the caller must keep everything
+// the thread may use, the module's own code included.
+bool threadJoin(Thread* thread);
+
+// ---------------------------------------------------------------------------
+// The module's own lifetime (module_reference.cc)
+
+// One more reference on the library that holds this code, so that it stays
+// mapped however often its loader unloads it, until moduleReferenceRelease.
+// When the code is linked into the program itself nothing needs holding and
+// a token is still returned. Returns null when the reference could not be
+// taken (or the test fault hook for library loading says so).
+void* moduleReferenceAcquire();
+// Gives up a reference that moduleReferenceAcquire returned; null is ignored.
+// REQUIRES: no code of the module runs on behalf of the reference any more
+// (the caller itself is still inside a call its loader made).
+void moduleReferenceRelease(void* reference);
+
 // ---------------------------------------------------------------------------
 // Process and thread identity (process.cc)
 

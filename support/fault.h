@@ -12,9 +12,10 @@ namespace fault {
 enum class Point : int {
   kAllocation = 0,   // every allocation of the module
   kLibraryLoad,      // platform::libraryLoad
-  kThreadCreate,     // platform::threadStartDetached
+  kThreadCreate,     // platform::threadStartDetached and threadStart
   kSemaphoreCreate,  // platform::semaphoreCreate
   kSemaphoreWait,    // platform::semaphoreWait
+  kThreadJoin,       // platform::threadJoin
   kCount
 };
 

@@ -18,8 +18,38 @@ namespace zp {
 
 namespace {
 
+// One call's hold on an rmid's worker: a reference that keeps the record
+// alive, and the record's call lock, which keeps other calls out until this
+// one has its answer. worker() is null when the rmid has no worker, or had
+// one that was retired before this call's turn came.
+class WorkerCall {
+ public:
+  explicit WorkerCall(int32_t rmid) {
+    if (find_rm_worker(rmid, &worker_) != XA_OK) return;
+    platform::lockEnter(&worker_->callLock);
+    if (!worker_->closed) return;
+    end();
+  }
+  ~WorkerCall() {
+    if (worker_ != nullptr) end();
+  }
+  WorkerCall(const WorkerCall&) = delete;
+  WorkerCall& operator=(const WorkerCall&) = delete;
+
+  RmWorker* worker() const { return worker_; }
+
+ private:
+  void end() {
+    platform::lockLeave(&worker_->callLock);
+    unref_rm_worker(worker_);
+    worker_ = nullptr;
+  }
+
+  RmWorker* worker_ = nullptr;
+};
+
 // Writes a switch request's common fields into worker, posts it and returns
-// the worker's result.
+// the worker's result. REQUIRES: the record's call lock.
 int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags) {
   worker->operation = operation;
   worker->rmid = rmid;
@@ -28,37 +58,16 @@ int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags) {
   return worker->result;
 }
 
-// Fills the semaphores of a registered record and starts its thread. On
-// failure the record is gone (withdrawn and freed, or handed to its thread)
-// and the result is false.
-bool run_worker(RmWorker* worker) {
-  worker->reply = platform::semaphoreCreate();
-  if (worker->reply != nullptr) worker->request = platform::semaphoreCreate();
-  if (worker->request != nullptr) worker->ready = platform::semaphoreCreate();
-  const RmStart started = worker->ready != nullptr ? start_rm_worker(worker) : RmStart::kNoThread;
-  if (started == RmStart::kNoThread) {
-    withdraw_rm_worker(worker);
-    destroy_rm_worker(worker);
-  }
-  return started == RmStart::kRunning;
-}
-
-// dtc_xa_open after its scratch buffer (MAXINFOSIZE zero bytes) is had.
-int open_worker(const char* xaInfo, int rmid, long flags, char* scratch) {
-  if (load_client_xa_library() == 0) return XAER_RMERR;
-  auto* worker = static_cast<RmWorker*>(allocateZeroed(sizeof(RmWorker)));
-  if (worker == nullptr) return XAER_RMERR;
-  worker->rmid = rmid;
-  if (!register_rm_worker(worker)) {
-    release(worker);
-    return XAER_RMERR;
-  }
-  if (!run_worker(worker)) return XAER_RMERR;
+// dtc_xa_open after its scratch buffer (MAXINFOSIZE zero bytes) is had, for
+// a new record whose call lock this thread holds. Returns the client's
+// xa_open result, or XAER_RMERR when the worker could not be made to ask it.
+int open_worker(RmWorker* worker, const char* xaInfo, int rmid, long flags, char* scratch) {
+  if (!register_rm_worker(worker)) return XAER_RMERR;
+  if (!start_rm_worker(worker)) return XAER_RMERR;
   // A string refused for its prefix reaches the client empty; one that does
   // not fit is refused outright, since a cut string would open the wrong thing.
   const auto length = static_cast<uint32_t>(std::strlen(xaInfo));
   if (parse_open_options(xaInfo, length, scratch, MAXINFOSIZE) == kOpenStringTooLong) {
-    tear_down_rm_worker(&worker);
     return XAER_RMERR;
   }
   std::memcpy(worker->openString, scratch, MAXINFOSIZE);
@@ -68,10 +77,10 @@ int open_worker(const char* xaInfo, int rmid, long flags, char* scratch) {
 // Finds rmid's worker, lets fill write the request's own arguments, and asks.
 template <typename Fill>
 int post_switch_request(int32_t operation, int rmid, long flags, Fill fill) {
-  RmWorker* worker = nullptr;
-  if (find_rm_worker(rmid, &worker) != XA_OK) return XAER_RMERR;
-  fill(worker);
-  return ask_worker(worker, operation, rmid, flags);
+  WorkerCall call(rmid);
+  if (call.worker() == nullptr) return XAER_RMERR;
+  fill(call.worker());
+  return ask_worker(call.worker(), operation, rmid, flags);
 }
 
 int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
@@ -85,8 +94,9 @@ int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
 // An accessor request: null without a worker; otherwise the handle the
 // client's export gave on the worker thread (null when it lacks the export).
 void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
-  RmWorker* worker = nullptr;
-  if (find_rm_worker(rmid, &worker) != XA_OK) return nullptr;
+  WorkerCall call(rmid);
+  RmWorker* worker = call.worker();
+  if (worker == nullptr) return nullptr;
   worker->operation = operation;
   worker->rmid = rmid;
   worker->databaseName = dbname;
@@ -103,17 +113,31 @@ const XaEntrySet kDtcEntries = {dtc_xa_open,     dtc_xa_close,   dtc_xa_start,  
 int dtc_xa_open(char* xa_info, int rmid, long flags) {
   auto* scratch = static_cast<char*>(allocateZeroed(MAXINFOSIZE));
   if (scratch == nullptr) return XAER_RMERR;
-  const int result = open_worker(xa_info != nullptr ? xa_info : "", rmid, flags, scratch);
+  int result = XAER_RMERR;
+  if (load_client_xa_library() != 0) {
+    RmWorker* worker = create_rm_worker(rmid);
+    if (worker != nullptr) {
+      result = open_worker(worker, xa_info != nullptr ? xa_info : "", rmid, flags, scratch);
+      // The record stays a worker only when the client's xa_open succeeded:
+      // a failed open leaves no thread behind, and the rmid's calls answer
+      // XAER_RMERR without reaching the client.
+      if (result != XA_OK) retire_rm_worker(worker);
+      platform::lockLeave(&worker->callLock);
+      unref_rm_worker(worker);
+    }
+  }
   release(scratch);
   return result;
 }
 
 int dtc_xa_close(char*, int rmid, long flags) {
-  RmWorker* worker = nullptr;
-  if (find_rm_worker(rmid, &worker) != XA_OK) return XAER_RMERR;
+  WorkerCall call(rmid);
+  RmWorker* worker = call.worker();
+  if (worker == nullptr) return XAER_RMERR;
   // The worker ends whatever the client answered; its answer is passed on.
+  // Calls waiting for the record meanwhile find it closed.
   const int result = ask_worker(worker, kRmClose, rmid, flags);
-  tear_down_rm_worker(&worker);
+  retire_rm_worker(worker);
   return result;
 }
 

@@ -80,9 +80,9 @@ bool remove_from_table(RmWorker* worker) {
   return false;
 }
 
-// The worker's waits are retried: a wait that returns without the semaphore
-// gives no request to act on, and the record stays valid while the worker
-// waits, because nobody frees it before the worker has answered.
+// A caller's wait for the answer is retried: a wait that returns without the
+// semaphore gives no answer to read, and the request's arguments must stay
+// valid until the worker has used them.
 void wait_for(platform::Semaphore* semaphore) {
   while (!platform::semaphoreWait(semaphore)) {
   }
@@ -148,6 +148,16 @@ void carry_out(RmWorker* worker, int32_t operation) {
 
 }  // namespace
 
+RmWorker* create_rm_worker(int32_t rmid) {
+  auto* worker = static_cast<RmWorker*>(allocateZeroed(sizeof(RmWorker)));
+  if (worker == nullptr) return nullptr;
+  worker->rmid = rmid;
+  worker->references.store(1, std::memory_order_relaxed);
+  platform::lockInit(&worker->callLock);
+  platform::lockEnter(&worker->callLock);
+  return worker;
+}
+
 int32_t find_rm_worker(int32_t rmid, RmWorker** worker) {
   *worker = nullptr;
   {
@@ -155,9 +165,23 @@ int32_t find_rm_worker(int32_t rmid, RmWorker** worker) {
     KvArrayPVoid& table = workerTableArray();
     const uint32_t count = table.count();
     const uint32_t index = first_index_of(rmid, count);
-    if (index < count) *worker = static_cast<RmWorker*>(table.at(index));
+    if (index < count) {
+      *worker = static_cast<RmWorker*>(table.at(index));
+      // Taken under the table lock, so the table's own reference is still
+      // there: the count cannot have reached zero.
+      (*worker)->references.fetch_add(1, std::memory_order_relaxed);
+    }
   }
   return *worker != nullptr ? XA_OK : XAER_RMERR;
+}
+
+void unref_rm_worker(RmWorker* worker) {
+  if (worker->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  platform::semaphoreClose(worker->reply);
+  platform::semaphoreClose(worker->request);
+  platform::semaphoreClose(worker->ready);
+  platform::lockDestroy(&worker->callLock);
+  release(worker);
 }
 
 bool register_rm_worker(RmWorker* worker) {
@@ -171,19 +195,8 @@ bool register_rm_worker(RmWorker* worker) {
     return false;
   }
   g_rmidIndex.rmids[count] = worker->rmid;
+  worker->references.fetch_add(1, std::memory_order_relaxed);
   return true;
-}
-
-void withdraw_rm_worker(RmWorker* worker) {
-  KvLockGuard guard(workerTableLock());
-  remove_from_table(worker);
-}
-
-void destroy_rm_worker(RmWorker* worker) {
-  platform::semaphoreClose(worker->reply);
-  platform::semaphoreClose(worker->request);
-  platform::semaphoreClose(worker->ready);
-  release(worker);
 }
 
 void post_rm_request(RmWorker* worker) {
@@ -191,49 +204,69 @@ void post_rm_request(RmWorker* worker) {
   wait_for(worker->reply);
 }
 
-int32_t tear_down_rm_worker(RmWorker** worker) {
-  RmWorker* record = *worker;
-  record->operation = kRmExit;
-  // Once it has answered, the worker touches the record no more.
-  post_rm_request(record);
-  withdraw_rm_worker(record);
-  destroy_rm_worker(record);
-  *worker = nullptr;
-  return XA_OK;
-}
-
-RmStart start_rm_worker(RmWorker* worker) {
-  worker->operation = kRmStartUp;
-  if (!platform::threadStartDetached(rmWorkerMain, worker, &worker->threadId)) {
-    return RmStart::kNoThread;
+bool start_rm_worker(RmWorker* worker) {
+  worker->reply = platform::semaphoreCreate();
+  if (worker->reply != nullptr) worker->request = platform::semaphoreCreate();
+  if (worker->request != nullptr) worker->ready = platform::semaphoreCreate();
+  if (worker->ready != nullptr) worker->moduleReference = platform::moduleReferenceAcquire();
+  if (worker->moduleReference != nullptr) {
+    worker->operation = kRmStartUp;
+    worker->thread = platform::threadStart(rmWorkerMain, worker, &worker->threadId);
   }
-  if (!platform::semaphoreWait(worker->ready)) {
-    // The thread may be running already, or about to: it keeps the record.
-    // Withdrawn first, so no lookup finds it; the request posted last hands
-    // it over, and the thread frees it.
-    withdraw_rm_worker(worker);
-    worker->operation = kRmAbandon;
-    platform::semaphoreRelease(worker->request);
-    return RmStart::kNotReady;
+  if (worker->thread == nullptr || !platform::semaphoreWait(worker->ready)) {
+    retire_rm_worker(worker);
+    return false;
   }
   post_rm_request(worker);
-  return RmStart::kRunning;
+  return true;
+}
+
+void retire_rm_worker(RmWorker* worker) {
+  if (worker->closed) return;
+  worker->closed = true;
+  {
+    KvLockGuard guard(workerTableLock());
+    if (remove_from_table(worker)) {
+      // The table's reference; the caller still holds one of its own.
+      worker->references.fetch_sub(1, std::memory_order_relaxed);
+    }
+  }
+  bool joined = true;
+  if (worker->thread != nullptr) {
+    // The exit request is sent without waiting for its answer: the join
+    // waits for more, the thread's end, and needs no semaphore wait that
+    // could fail. The worker reads the request before it answers and touches
+    // the record no more after its answer.
+    worker->operation = kRmExit;
+    worker->exiting.store(true, std::memory_order_release);
+    platform::semaphoreRelease(worker->request);
+    joined = platform::threadJoin(worker->thread);
+    worker->thread = nullptr;
+    if (!joined) {
+      // The thread may still be on its way out through the module's code and
+      // may still read the record: both stay, deliberately leaked.
+      worker->references.fetch_add(1, std::memory_order_relaxed);
+      worker->moduleReference = nullptr;
+    }
+  }
+  platform::moduleReferenceRelease(worker->moduleReference);
+  worker->moduleReference = nullptr;
 }
 
 uint32_t rmWorkerMain(void* argument) {
   auto* worker = static_cast<RmWorker*>(argument);
   platform::semaphoreRelease(worker->ready);
   for (;;) {
-    wait_for(worker->request);
-    const int32_t operation = worker->operation;
-    if (operation == kRmAbandon) {
-      destroy_rm_worker(worker);
-      return 0;
+    if (!platform::semaphoreWait(worker->request)) {
+      // No request was taken. Only the retirement sets the flag, and after
+      // it nothing but the exit is posted, so the worker may end here.
+      if (worker->exiting.load(std::memory_order_acquire)) return 0;
+      continue;
     }
-    carry_out(worker, operation);
-    // After this release the record may be freed at once.
-    platform::semaphoreRelease(worker->reply);
+    const int32_t operation = worker->operation;
     if (operation == kRmExit) return 0;
+    carry_out(worker, operation);
+    platform::semaphoreRelease(worker->reply);
   }
 }
 

@@ -4,6 +4,7 @@
 #ifndef ZP_XA_RM_WORKER_H
 #define ZP_XA_RM_WORKER_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/platform.h"
@@ -27,17 +28,16 @@ enum RmOperation : int32_t {
   kRmServiceContext = 11,
   kRmStartUp = 12,
   kRmExit = 13,
-  // The creator gave up on the worker before it ran (its readiness could not
-  // be awaited): the worker frees its own record and ends, answering nobody.
-  kRmAbandon = 14,
 };
 
-// One rmid's worker. Allocated zero-filled by dtc_xa_open, freed by the
-// teardown (or, for an abandoned worker, by its own thread). Fields from
-// databaseName to operation are the request slot: the caller writes them
-// before it releases `request`, the worker writes its answer before it
-// releases `reply`. The rmid and the result are held at the full width of
-// an int, so no rmid aliases another and no result is cut short.
+// One rmid's worker. Allocated zero-filled by dtc_xa_open and freed when
+// its last reference is dropped: the table holds one while the record is
+// registered, and every call that found it holds one until it returns, so a
+// close never frees a record under another caller. Fields from databaseName
+// to operation are the request slot: the caller writes them before it
+// releases `request`, the worker writes its answer before it releases
+// `reply`. The rmid and the result are held at the full width of an int, so
+// no rmid aliases another and no result is cut short.
 struct RmWorker {
   char openString[MAXINFOSIZE];  // the filtered xa_info, terminated
   char* databaseName;            // for the accessors; not owned
@@ -55,42 +55,57 @@ struct RmWorker {
   platform::Semaphore* request;  // caller -> worker, once per request
   platform::Semaphore* ready;    // worker -> creator, once
   uint32_t threadId;
+  platform::Thread* thread;  // joined by the retirement; null before the start
+  void* moduleReference;     // keeps the module mapped while the thread lives
+  // Serialises the calls on this record: one request at a time, from the
+  // lookup's caller taking it to the answer being read. Held by the opener
+  // from before the record is registered until the client's xa_open has
+  // answered, so no call reaches a worker whose open has not completed.
+  platform::LockStorage callLock;
+  bool closed;  // guarded by callLock: retired, every call answers XAER_RMERR
+  // Set before the exit request is posted: a worker whose wait for a request
+  // fails ends on its own instead of retrying, so the retirement's join never
+  // depends on a wait that keeps failing.
+  std::atomic<bool> exiting;
+  std::atomic<uint32_t> references;
 };
 
-// The worker of rmid: the first record in table order that carries it.
-// Returns XA_OK with *worker set, or XAER_RMERR with *worker null. Takes the
-// table lock for the search only.
+// A new record with its call lock initialised and held by the calling
+// thread, and one reference, the caller's. Null when it cannot be allocated
+// (reportOutOfMemory has been called).
+RmWorker* create_rm_worker(int32_t rmid);
+
+// The worker of rmid: the first record in table order that carries it, with
+// one more reference that the caller drops with unref_rm_worker. Returns
+// XA_OK with *worker set, or XAER_RMERR with *worker null. Takes the table
+// lock for the search only. The record may have been retired since: callers
+// check `closed` under its call lock.
 int32_t find_rm_worker(int32_t rmid, RmWorker** worker);
 
-// Appends worker at the end of the table. Returns false when the table
-// cannot grow (reportOutOfMemory has been called).
+// Drops one reference; the last one closes the record's semaphores, destroys
+// its call lock and frees it.
+void unref_rm_worker(RmWorker* worker);
+
+// Appends worker at the end of the table, which takes a reference on it.
+// Returns false when the table cannot grow (reportOutOfMemory has been called).
 bool register_rm_worker(RmWorker* worker);
-
-// Removes this very record from the table, if it is there. Other records
-// with the same rmid stay.
-void withdraw_rm_worker(RmWorker* worker);
-
-// Closes the semaphores the record holds and frees it. REQUIRES: no thread
-// uses the record any more and it is not in the table.
-void destroy_rm_worker(RmWorker* worker);
 
 // Hands the filled request slot to the worker and waits for its answer. A
 // failed wait is waited again: the slot must not be read or reused before
-// the worker has answered.
+// the worker has answered. REQUIRES: call lock held.
 void post_rm_request(RmWorker* worker);
 
-// Ends a running worker (exit exchange), removes the record from the table,
-// closes its semaphores, frees it and nulls *worker. Returns XA_OK.
-int32_t tear_down_rm_worker(RmWorker** worker);
+// Starts the worker thread of a registered record and runs the start-up
+// exchange: semaphores, a reference on the module, the thread, its readiness
+// and one empty request. Returns false when any step failed; the record is
+// then retired already. REQUIRES: call lock held.
+bool start_rm_worker(RmWorker* worker);
 
-enum class RmStart { kRunning, kNoThread, kNotReady };
-
-// Starts the thread of a registered record whose semaphores exist and runs
-// the start-up exchange. kNoThread: no thread was made, the caller still owns
-// everything. kNotReady: the thread exists but its readiness could not be
-// awaited; the record has been withdrawn from the table and handed to the
-// thread, which frees it, so the caller must not touch it again.
-RmStart start_rm_worker(RmWorker* worker);
+// Ends the record's life as a worker: withdraws it from the table (dropping
+// the table's reference), ends and joins its thread if it has one, gives up
+// the module reference and marks it closed. Once it returns, no code of the
+// module runs on that thread. Idempotent. REQUIRES: call lock held.
+void retire_rm_worker(RmWorker* worker);
 
 // The worker thread's routine; argument is the record.
 uint32_t rmWorkerMain(void* argument);

@@ -1,4 +1,4 @@
-// Detached threads over pthreads.
+// Detached and joinable threads over pthreads.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -39,25 +39,16 @@ void* threadTrampoline(void* raw) {
   return nullptr;
 }
 
-}  // namespace
-
-bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
-  if (fault::shouldFail(fault::Point::kThreadCreate)) return false;
-  void* storage = allocate(sizeof(StartBlock));
-  if (storage == nullptr) return false;
-  StartBlock* block = new (storage) StartBlock;
-  block->main = main;
-  block->argument = argument;
-  block->threadId = 0;
-  block->known = false;
+// Creates a thread running block's routine, detached or joinable, and waits
+// until it has told its kernel id. Frees the block. False when no thread was made.
+bool startThread(StartBlock* block, bool detached, pthread_t* thread, uint32_t* threadId) {
   pthread_mutex_init(&block->mutex, nullptr);
   pthread_cond_init(&block->started, nullptr);
-
   pthread_attr_t attributes;
   pthread_attr_init(&attributes);
-  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  pthread_t thread;
-  const int created = pthread_create(&thread, &attributes, threadTrampoline, block);
+  pthread_attr_setdetachstate(&attributes,
+                              detached ? PTHREAD_CREATE_DETACHED : PTHREAD_CREATE_JOINABLE);
+  const int created = pthread_create(thread, &attributes, threadTrampoline, block);
   pthread_attr_destroy(&attributes);
   if (created == 0) {
     pthread_mutex_lock(&block->mutex);
@@ -69,6 +60,55 @@ bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
   pthread_mutex_destroy(&block->mutex);
   release(block);
   return created == 0;
+}
+
+StartBlock* newStartBlock(ThreadMain main, void* argument) {
+  void* storage = allocate(sizeof(StartBlock));
+  if (storage == nullptr) return nullptr;
+  StartBlock* block = new (storage) StartBlock;
+  block->main = main;
+  block->argument = argument;
+  block->threadId = 0;
+  block->known = false;
+  return block;
+}
+
+}  // namespace
+
+struct Thread {
+  pthread_t thread;
+};
+
+bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
+  if (fault::shouldFail(fault::Point::kThreadCreate)) return false;
+  StartBlock* block = newStartBlock(main, argument);
+  if (block == nullptr) return false;
+  pthread_t thread;
+  return startThread(block, true, &thread, threadId);
+}
+
+Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId) {
+  if (fault::shouldFail(fault::Point::kThreadCreate)) return nullptr;
+  auto* handle = static_cast<Thread*>(allocate(sizeof(Thread)));
+  if (handle == nullptr) return nullptr;
+  StartBlock* block = newStartBlock(main, argument);
+  if (block == nullptr || !startThread(block, false, &handle->thread, threadId)) {
+    release(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
+bool threadJoin(Thread* thread) {
+  bool joined = false;
+  if (!fault::shouldFail(fault::Point::kThreadJoin)) {
+    joined = pthread_join(thread->thread, nullptr) == 0;
+  }
+  // A thread that was not joined still holds system resources: let them go
+  // when it ends.
+  if (!joined) pthread_detach(thread->thread);
+  release(thread);
+  return joined;
 }
 
 }  // namespace platform

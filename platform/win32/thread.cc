@@ -1,4 +1,4 @@
-// Detached threads over CreateThread.
+// Detached and joinable threads over CreateThread.
 #include <windows.h>
 
 #include <new>
@@ -25,23 +25,54 @@ DWORD WINAPI threadTrampoline(LPVOID raw) {
   return block.main(block.argument);
 }
 
-}  // namespace
-
-bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
-  if (fault::shouldFail(fault::Point::kThreadCreate)) return false;
+// Creates a thread running main(argument) through the trampoline. Returns
+// its handle, or null when no thread was made.
+HANDLE startThread(ThreadMain main, void* argument, uint32_t* threadId) {
+  if (fault::shouldFail(fault::Point::kThreadCreate)) return nullptr;
   void* storage = allocate(sizeof(StartBlock));
-  if (storage == nullptr) return false;
+  if (storage == nullptr) return nullptr;
   new (storage) StartBlock{main, argument};
   DWORD id = 0;
   HANDLE thread = CreateThread(nullptr, 0, threadTrampoline, storage, 0, &id);
   if (thread == nullptr) {
     release(storage);
-    return false;
+    return nullptr;
   }
+  if (threadId != nullptr) *threadId = id;
+  return thread;
+}
+
+}  // namespace
+
+struct Thread {
+  HANDLE handle;
+};
+
+bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
+  HANDLE thread = startThread(main, argument, threadId);
+  if (thread == nullptr) return false;
   // Detached: the creator keeps no handle.
   CloseHandle(thread);
-  if (threadId != nullptr) *threadId = id;
   return true;
+}
+
+Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId) {
+  auto* handle = static_cast<Thread*>(allocate(sizeof(Thread)));
+  if (handle == nullptr) return nullptr;
+  handle->handle = startThread(main, argument, threadId);
+  if (handle->handle == nullptr) {
+    release(handle);
+    return nullptr;
+  }
+  return handle;
+}
+
+bool threadJoin(Thread* thread) {
+  const bool joined = !fault::shouldFail(fault::Point::kThreadJoin) &&
+                      WaitForSingleObject(thread->handle, INFINITE) == WAIT_OBJECT_0;
+  CloseHandle(thread->handle);
+  release(thread);
+  return joined;
 }
 
 }  // namespace platform

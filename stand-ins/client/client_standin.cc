@@ -86,7 +86,15 @@ int32_t record(int32_t operation, int rmid, long flags, const void* pointer, con
   }
   g_recording.clear(std::memory_order_release);
   if (!holdIfArmed(operation, rmid)) return ZP_STANDIN_HOLD_TIMED_OUT;
-  return g_results[operation].load();
+  const int32_t result = g_results[operation].load();
+  if (result != ZP_STANDIN_ECHO) return result;
+  if (operation == kStandinRecover) return static_cast<int32_t>(count);
+  if (operation == kStandinComplete)
+    return pointer != nullptr ? *static_cast<const int*>(pointer) : 0;
+  if (pointer != nullptr && operation >= kStandinStart && operation <= kStandinForget) {
+    return static_cast<int32_t>(static_cast<const XID*>(pointer)->formatID);
+  }
+  return XA_OK;
 }
 
 [[maybe_unused]] int xaOpen(char* info, int rmid, long flags) {

@@ -60,6 +60,11 @@ typedef void (*StandinLetGoFn)(void);
 #define ZP_STANDIN_HOLD_LIMIT_MS 10000
 #define ZP_STANDIN_HOLD_TIMED_OUT (-77)
 
+// A scripted result that makes calls answer with what they were given, so a
+// test can tell every answer from every other: xa_recover its count, the
+// entries with one XID its formatID, xa_complete *handle.
+#define ZP_STANDIN_ECHO (-1000)
+
 #define ZP_STANDIN_RESET "standin_reset"
 #define ZP_STANDIN_SET_RESULT "standin_set_result"
 #define ZP_STANDIN_CALL_COUNT "standin_call_count"

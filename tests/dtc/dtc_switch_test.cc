@@ -363,18 +363,6 @@ TEST(Dtc_xa80, CloseReturnsTheClientsResultAndEndsTheWorker) {
   EXPECT_EQ(clientCallsFor(rmid).size(), 2u) << "open and close only";
 }
 
-TEST(Dtc_xa80, FailedClientOpenKeepsTheWorker) {
-  const int rmid = 12;
-  ASSERT_EQ(openRm(13), XA_OK);  // loads the stand-in so it can be scripted
-  StandinControl::loaded().setResult(kStandinOpen, XAER_INVAL);
-  EXPECT_EQ(openRm(rmid), XAER_INVAL);
-  XID xid = sampleXid();
-  EXPECT_EQ(dtcSwitch()->xa_start_entry(&xid, rmid, TMNOFLAGS), XA_OK);
-  EXPECT_EQ(closeRm(rmid), XA_OK);
-  EXPECT_FALSE(hasWorker(rmid));
-  EXPECT_EQ(closeRm(13), XA_OK);
-}
-
 TEST(Dtc_xa80, TwoOpensOfOneRmid) {
   const int rmid = 5;
   // Other rmids first, so the two records sit past the first block of the

@@ -3,6 +3,7 @@
 // is searched and changed by all of them together.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <set>
 #include <vector>
@@ -19,46 +20,53 @@ using test::openRm;
 using test::sampleXid;
 using test::StandinControl;
 
-constexpr int kThreads = 6;
-constexpr int kRmidsPerThread = 8;
-
-TEST(Threads_xa80, ManyRmidsAtOnce) {
+// threads threads each open rmidsPerThread rmids of their own, run rounds
+// of start, end and commit on each, and close them. The stand-in echoes each
+// XID's formatID, which is the rmid, so every answer is checked against its
+// own request. Then, per rmid: open, the rounds, close, in order, all on one
+// thread that is no caller's, and no two rmids share a worker.
+void driveManyRmids(int threads, int rmidsPerThread, int rounds) {
   ASSERT_EQ(openRm(1), XA_OK);  // loads the stand-in
   StandinControl::loaded().reset();
-  std::vector<uint32_t> callers(kThreads);
-  std::vector<int> failures(kThreads, 0);
-  test::runConcurrently(kThreads, [&](int thread) {
+  for (StandinOperation op : {kStandinStart, kStandinEnd, kStandinCommit})
+    StandinControl::loaded().setResult(op, ZP_STANDIN_ECHO);
+  std::vector<uint32_t> callers(static_cast<size_t>(threads));
+  std::vector<int> failures(static_cast<size_t>(threads), 0);
+  std::atomic<int> opened{0};
+  test::runConcurrently(threads, [&](int thread) {
     callers[static_cast<size_t>(thread)] = platform::currentThreadId();
     xa_switch_t* sw = dtcSwitch();
     const int base = 1000 * (thread + 1);
     int& failed = failures[static_cast<size_t>(thread)];
-    for (int i = 0; i < kRmidsPerThread; ++i) failed += openRm(base + i) != XA_OK;
-    for (int round = 0; round < 3; ++round) {
-      for (int i = 0; i < kRmidsPerThread; ++i) {
-        XID xid = sampleXid();
-        failed += sw->xa_start_entry(&xid, base + i, TMNOFLAGS) != XA_OK;
-        failed += sw->xa_end_entry(&xid, base + i, TMSUCCESS) != XA_OK;
-        failed += sw->xa_commit_entry(&xid, base + i, TMONEPHASE) != XA_OK;
+    for (int i = 0; i < rmidsPerThread; ++i) failed += openRm(base + i) != XA_OK;
+    // Every rmid open at once, so no two workers can share a thread id.
+    opened.fetch_add(1);
+    while (opened.load() != threads) test::yieldThread();
+    for (int round = 0; round < rounds; ++round) {
+      for (int i = 0; i < rmidsPerThread; ++i) {
+        const int rmid = base + i;
+        XID xid = sampleXid(rmid);
+        failed += sw->xa_start_entry(&xid, rmid, TMNOFLAGS) != rmid;
+        failed += sw->xa_end_entry(&xid, rmid, TMSUCCESS) != rmid;
+        failed += sw->xa_commit_entry(&xid, rmid, TMONEPHASE) != rmid;
       }
     }
-    for (int i = 0; i < kRmidsPerThread; ++i) failed += test::closeRm(base + i) != XA_OK;
+    for (int i = 0; i < rmidsPerThread; ++i) failed += test::closeRm(base + i) != XA_OK;
   });
-  for (int thread = 0; thread < kThreads; ++thread)
-    EXPECT_EQ(failures[thread], 0) << "thread " << thread;
+  for (int thread = 0; thread < threads; ++thread)
+    EXPECT_EQ(failures[static_cast<size_t>(thread)], 0) << "thread " << thread;
   EXPECT_EQ(test::closeRm(1), XA_OK);
 
-  // Per rmid: open, three rounds, close, in order, all on one thread that is
-  // no caller's, and no two rmids share a worker.
   std::map<int32_t, std::vector<StandinCall>> byRmid;
   for (const StandinCall& call : StandinControl::loaded().calls())
     byRmid[call.rmid].push_back(call);
   byRmid.erase(1);
-  ASSERT_EQ(byRmid.size(), static_cast<size_t>(kThreads * kRmidsPerThread));
+  ASSERT_EQ(byRmid.size(), static_cast<size_t>(threads * rmidsPerThread));
   const std::set<uint32_t> callerSet(callers.begin(), callers.end());
   std::set<uint32_t> workers;
   for (const auto& entry : byRmid) {
     const std::vector<StandinCall>& calls = entry.second;
-    ASSERT_EQ(calls.size(), 11u) << "rmid " << entry.first;
+    ASSERT_EQ(calls.size(), static_cast<size_t>(2 + 3 * rounds)) << "rmid " << entry.first;
     EXPECT_EQ(calls.front().operation, kStandinOpen) << "rmid " << entry.first;
     EXPECT_EQ(calls.back().operation, kStandinClose) << "rmid " << entry.first;
     for (const StandinCall& call : calls) {
@@ -70,6 +78,11 @@ TEST(Threads_xa80, ManyRmidsAtOnce) {
   EXPECT_EQ(workers.size(), byRmid.size()) << "one worker per rmid";
   EXPECT_FALSE(test::hasWorker(1000));
 }
+
+TEST(Threads_xa80, ManyRmidsAtOnce) { driveManyRmids(6, 8, 3); }
+
+// 1,024 rmids, up to all of them open at once, on 64 threads.
+TEST(Threads_xa80, ThousandRmidsOnSixtyFourThreads) { driveManyRmids(64, 16, 1); }
 
 TEST(Threads_xa80, OtherRmidsGoOnWhileACallWaitsInTheClient) {
   // rmid 20's commit waits inside the client; meanwhile another thread drives

@@ -5,6 +5,12 @@
 
 #include "platform/platform.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sched.h>
+#endif
+
 namespace zp {
 namespace test {
 namespace {
@@ -14,8 +20,6 @@ struct Shared {
   int count;
   std::atomic<int> arrived;
   std::atomic<bool> go;
-  std::atomic<int> finished;
-  platform::Semaphore* done;
 };
 
 struct Task {
@@ -26,14 +30,9 @@ struct Task {
 uint32_t runTask(void* raw) {
   Task* task = static_cast<Task*>(raw);
   Shared* shared = task->shared;
-  // Read before finishing: once the last task finishes, shared is gone.
-  const int count = shared->count;
   shared->arrived.fetch_add(1);
-  while (!shared->go.load()) {
-  }
+  while (!shared->go.load()) yieldThread();
   (*shared->body)(task->index);
-  // The last one out wakes the creator; nothing is touched after that.
-  if (shared->finished.fetch_add(1) + 1 == count) platform::semaphoreRelease(shared->done);
   return 0;
 }
 
@@ -45,20 +44,29 @@ void runConcurrently(int count, const std::function<void(int)>& body) {
   shared.count = count;
   shared.arrived.store(0);
   shared.go.store(false);
-  shared.finished.store(0);
-  shared.done = platform::semaphoreCreate();
-  if (shared.done == nullptr) std::abort();
   std::vector<Task> tasks(static_cast<size_t>(count));
+  std::vector<platform::Thread*> threads(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     tasks[static_cast<size_t>(i)] = Task{&shared, i};
     uint32_t id = 0;
-    if (!platform::threadStartDetached(runTask, &tasks[static_cast<size_t>(i)], &id)) std::abort();
+    threads[static_cast<size_t>(i)] =
+        platform::threadStart(runTask, &tasks[static_cast<size_t>(i)], &id);
+    if (threads[static_cast<size_t>(i)] == nullptr) std::abort();
   }
-  while (shared.arrived.load() != count) {
-  }
+  while (shared.arrived.load() != count) yieldThread();
   shared.go.store(true);
-  platform::semaphoreWait(shared.done);
-  platform::semaphoreClose(shared.done);
+  // Joined, so every thread has ended when this returns.
+  for (platform::Thread* thread : threads) {
+    if (!platform::threadJoin(thread)) std::abort();
+  }
+}
+
+void yieldThread() {
+#ifdef _WIN32
+  SwitchToThread();
+#else
+  sched_yield();
+#endif
 }
 
 }  // namespace test

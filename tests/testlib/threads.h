@@ -13,6 +13,10 @@ namespace test {
 // at once, and returns when every one has finished.
 void runConcurrently(int count, const std::function<void(int)>& body);
 
+// Gives the processor to another ready thread, for spin waits among more
+// threads than processors.
+void yieldThread();
+
 }  // namespace test
 }  // namespace zp
 
