@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/check.h"
+#include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 
@@ -95,6 +96,12 @@ struct Options {
   std::string argument;
 };
 
+// An argument as a message quotes it: an open string given in the wrong place
+// shows no password.
+std::string shownArgument(const std::string& argument) {
+  return "'" + maskPassword(argument) + "'";
+}
+
 [[noreturn]] void usageError(const std::string& message) {
   std::fprintf(stderr, "xadriver: %s (see xadriver --help)\n", message.c_str());
   std::exit(kExitUsage);
@@ -104,7 +111,7 @@ int parseCount(const std::string& option, const std::string& text, int lowest, i
   long long value = 0;
   if (!parseInteger(text, lowest, highest, &value))
     usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
-               std::to_string(highest) + ", not '" + text + "'");
+               std::to_string(highest) + ", not " + shownArgument(text));
   return static_cast<int>(value);
 }
 
@@ -122,7 +129,7 @@ void checkOpenString(const std::string& origin, const std::string& open) {
 // be at most kMaxOpenFileBytes long.
 std::string readOpenFile(const std::string& name) {
   constexpr size_t kMaxOpenFileBytes = 65536;
-  const std::string origin = "--open-file " + name;
+  const std::string origin = "--open-file " + shownArgument(name);
   std::error_code ignored;
   if (name != "-" && std::filesystem::is_directory(name, ignored))
     usageError(origin + ": a directory, not a file");
@@ -172,7 +179,7 @@ Options parseOptions(int argc, char** argv) {
       options.module = value();
     } else if (arg == "--tm") {
       const std::string tm = value();
-      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not '" + tm + "'");
+      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not " + shownArgument(tm));
       options.dtc = tm == "dtc";
     } else if (arg == "--open" || arg == "--open-file") {
       if (options.hasOpen) usageError("give the open string once, by --open or --open-file");
@@ -190,7 +197,7 @@ Options parseOptions(int argc, char** argv) {
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
     } else if (arg.size() > 1 && arg[0] == '-') {
-      usageError("unknown option " + arg);
+      usageError("unknown option " + shownArgument(arg));
     } else {
       words.push_back(arg);
     }
@@ -205,7 +212,7 @@ Options parseOptions(int argc, char** argv) {
                  (options.command == "run" ? "scenario" : "file"));
     options.argument = words[1];
   } else {
-    usageError("unknown command '" + options.command + "'");
+    usageError("unknown command " + shownArgument(options.command));
   }
   return options;
 }
@@ -214,7 +221,7 @@ std::vector<Step> parseOrDie(const std::string& text, const std::string& origin)
   std::vector<Step> steps;
   std::string error;
   if (!parseScript(text, &steps, &error)) {
-    std::fprintf(stderr, "xadriver: %s: %s\n", origin.c_str(), error.c_str());
+    std::fprintf(stderr, "xadriver: %s: %s\n", maskPassword(origin).c_str(), error.c_str());
     std::exit(kExitUsage);
   }
   return steps;
@@ -283,7 +290,7 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
                  const std::string& name) {
   if (name == "threads") return runThreads(target, probe, options);
   const std::string text = scenarioScript(name, options.rmid);
-  if (text.empty()) usageError("unknown scenario '" + name + "'");
+  if (text.empty()) usageError("unknown scenario " + shownArgument(name));
   std::vector<Step> steps = parseOrDie(text, name);
   setOpenStrings(&steps, options.open);
   std::printf("== %s\n", name.c_str());
@@ -321,18 +328,19 @@ int runMain(int argc, char** argv) {
   if (options.command == "script") {
     std::error_code ignored;
     if (std::filesystem::is_directory(options.argument, ignored))
-      usageError("the script " + options.argument + " is a directory, not a file");
+      usageError("the script " + shownArgument(options.argument) + " is a directory, not a file");
     std::ifstream in(options.argument, std::ios::binary);
-    if (!in) usageError("cannot read the script " + options.argument);
+    if (!in) usageError("cannot read the script " + shownArgument(options.argument));
     std::stringstream text;
     text << in.rdbuf();
-    if (in.bad()) usageError("cannot read the script " + options.argument);
+    if (in.bad()) usageError("cannot read the script " + shownArgument(options.argument));
     scriptSteps = parseOrDie(text.str(), options.argument);
-    if (scriptSteps.empty()) usageError("the script " + options.argument + " holds no calls");
+    if (scriptSteps.empty())
+      usageError("the script " + shownArgument(options.argument) + " holds no calls");
   } else {
     bool known = options.argument == "threads" || options.argument == "all";
     for (int i = 0; i < kScenarioCount; ++i) known = known || options.argument == kScenarioNames[i];
-    if (!known) usageError("unknown scenario '" + options.argument + "'");
+    if (!known) usageError("unknown scenario " + shownArgument(options.argument));
   }
 
   Target target;
