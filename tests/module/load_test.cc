@@ -201,7 +201,12 @@ TEST(AssertsFile, DeviceCountsAsAbsent) {
 #endif
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// Windows keeps named pipes in a namespace of their own, and opening one
+// never waits for a reader; the directory and device cases cover what a name
+// can lead to there.
+constexpr char kNoFifos[] = "no FIFOs on this target";
+#else
 // A FIFO that exists for the test's length, with the means to read it.
 class Fifo {
  public:
@@ -238,8 +243,12 @@ class Fifo {
   bool made_ = false;
   int reader_ = -1;
 };
+#endif
 
 TEST(AssertsFile, FifoWithoutReaderDoesNotHoldUpTheLoad) {
+#if defined(_WIN32)
+  GTEST_SKIP() << kNoFifos;
+#else
   Fifo fifo("asserts_fifo");
   ASSERT_TRUE(fifo.made());
   platform::environmentSet("KV_ASSERTS_FILE", "asserts_fifo");
@@ -251,21 +260,25 @@ TEST(AssertsFile, FifoWithoutReaderDoesNotHoldUpTheLoad) {
     // The load waits for a reader: give it one, so the thread ends and the
     // test fails instead of hanging.
     ADD_FAILURE() << "the load waited for a reader of the FIFO";
-    ASSERT_TRUE(fifo.openReader());
+    EXPECT_TRUE(fifo.openReader());
   }
   loader.join();
   EXPECT_NE(result.get(), nullptr);
+#endif
 }
 
 TEST(AssertsFile, FifoWithReaderIsNotWritten) {
+#if defined(_WIN32)
+  GTEST_SKIP() << kNoFifos;
+#else
   Fifo fifo("append_fifo");
   ASSERT_TRUE(fifo.made());
   ASSERT_TRUE(fifo.openReader());
   const char line[] = "stamp\n";
   EXPECT_FALSE(platform::fileAppendRegular("append_fifo", line, sizeof line - 1));
   EXPECT_EQ(fifo.pending(), 0u);
-}
 #endif
+}
 
 TEST(AssertsFile, StampDayIsZeroFilled) {
   char line[64];
