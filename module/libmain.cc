@@ -7,6 +7,7 @@
 #include "module/libmain.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "module/statics.h"
@@ -58,10 +59,9 @@ void appendAssertsLine() {
   char line[64];
   formatAssertsLine(line, now.weekDay, now.month, now.monthDay, now.hour, now.minute, now.second,
                     now.year);
-  std::FILE* file = std::fopen(path, "a");
-  if (file == nullptr) return;
-  std::fputs(line, file);
-  std::fclose(file);
+  // Only a regular file is appended to; anything else counts as absent, and
+  // the load never waits on it (a FIFO without a reader, for one).
+  platform::fileAppendRegular(path, line, std::strlen(line));
 }
 
 }  // namespace

@@ -121,6 +121,19 @@ struct LocalTime {
 bool localTimeNow(LocalTime* out);
 
 // ---------------------------------------------------------------------------
+// Files (file.cc)
+
+// Appends length bytes of text to the regular file at path, creating an empty
+// one first when nothing of that name exists; on Windows each line feed is
+// written as CR LF, as text mode does. Returns true when every byte was
+// written. Returns false, without waiting and without writing anything, when
+// path names anything but a regular file (a FIFO, a device, a directory, a
+// dangling symbolic link), and false when the file cannot be opened or
+// written. The type is checked on the opened file, so a name swapped between
+// a check and the open cannot redirect the write.
+bool fileAppendRegular(const char* path, const char* text, size_t length);
+
+// ---------------------------------------------------------------------------
 // Libraries (library.cc)
 
 struct Library;

@@ -1,5 +1,12 @@
 // Binding and releasing of the external trace library, and the TraceUse that
 // keeps a bound library loaded while a writer calls into it.
+//
+// Writers count themselves in and out instead of taking a lock: a record costs
+// two atomic updates on the writer's side and nothing on a system lock, and a
+// rebind that has detached the library waits only for the writers already
+// inside it. Writers that arrive while a rebind holds the trace lock wait on
+// that lock, so the rebind is never starved and their records reach the new
+// binding.
 #include "trace/trace_binding.h"
 
 #include <cstring>
@@ -38,6 +45,22 @@ void wait_for_writers(TraceContext* context) {
 #endif
   }
 }
+
+// Marks a replacement of the binding for its scope and holds the trace lock
+// meanwhile. Nests: trace_start's window encloses trace_rebind's.
+class RebindWindow {
+ public:
+  explicit RebindWindow(TraceContext* context) : context_(context), guard_(traceLock()) {
+    context_->rebinding.fetch_add(1);
+  }
+  ~RebindWindow() { context_->rebinding.fetch_sub(1); }
+  RebindWindow(const RebindWindow&) = delete;
+  RebindWindow& operator=(const RebindWindow&) = delete;
+
+ private:
+  TraceContext* context_;
+  KvLockGuard guard_;
+};
 
 template <typename Entry>
 Entry library_entry(platform::Library* module, const char* name) {
@@ -89,22 +112,48 @@ int32_t validated_rebind(TraceContext* context, const char* fileName, uint32_t f
 }  // namespace
 
 TraceUse::TraceUse(TraceContext* context) : context_(context) {
+  registerUse();
+  library_ = context->library.load();
+  if (library_ != nullptr) return;
+  if (context->rebinding.load() == 0) {
+    // No rebind under way now; if one ended since the first look, its library
+    // was stored before it ended, so this look finds it.
+    library_ = context->library.load();
+    return;
+  }
+  // A rebind has released the old library and not yet bound the new one.
+  // Leave the count first, so that the rebind does not wait for this use,
+  // then wait for the trace lock: under it no binding is replaced.
+  unregisterUse();
+  traceLock().enter();
+  locked_ = true;
+  library_ = context->library.load();
+}
+
+TraceUse::~TraceUse() {
+  if (locked_) {
+    traceLock().leave();
+  } else {
+    unregisterUse();
+  }
+}
+
+void TraceUse::registerUse() {
   // Register under the current phase; if a release flipped the phase
   // meanwhile, register again under the new one, so that the releasing
   // thread either waits for this use or this use sees the cleared pointer.
   for (;;) {
-    const uint32_t slot = context->phase.load() & 1u;
-    context->users[slot].fetch_add(1);
-    if ((context->phase.load() & 1u) == slot) {
+    const uint32_t slot = context_->phase.load() & 1u;
+    context_->users[slot].fetch_add(1);
+    if ((context_->phase.load() & 1u) == slot) {
       slot_ = slot;
-      break;
+      return;
     }
-    context->users[slot].fetch_sub(1, std::memory_order_release);
+    context_->users[slot].fetch_sub(1, std::memory_order_release);
   }
-  library_ = context->library.load();
 }
 
-TraceUse::~TraceUse() { context_->users[slot_].fetch_sub(1, std::memory_order_release); }
+void TraceUse::unregisterUse() { context_->users[slot_].fetch_sub(1, std::memory_order_release); }
 
 void trace_start(TraceContext* context, int32_t level, const char* fileName,
                  uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength,
@@ -114,6 +163,7 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
     context->enabled.store(0, std::memory_order_relaxed);
     return;
   }
+  RebindWindow window(context);
   trace_rebind(context, level, fileName, fileNameLength, libraryName, libraryNameLength);
   if (context->library.load() == nullptr) {
     trace_bind(context, fileName, libraryName);
@@ -122,9 +172,9 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
       return;
     }
   }
-  TraceUse use(context);
-  TraceLibrary* library = use.library();
-  if (library != nullptr && library->traceInit != nullptr) {
+  // The trace lock is held, so the library stays bound while it is set up.
+  TraceLibrary* library = context->library.load();
+  if (library->traceInit != nullptr) {
     // The library's own level is always set to 0 here; the open string's
     // level only decides whether tracing runs at all.
     if (library->setTraceLevel != nullptr) library->setTraceLevel(0);
@@ -135,9 +185,10 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
 int32_t trace_rebind(TraceContext* context, int32_t level, const char* fileName,
                      uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength) {
   if (context == nullptr) return kTraceFailed;
-  if (level == kTraceLevelOn && fileName != nullptr &&
-      validated_rebind(context, fileName, fileNameLength, libraryName, libraryNameLength) ==
-          kTraceOk) {
+  if (level != kTraceLevelOn || fileName == nullptr) return kTraceOk;
+  RebindWindow window(context);
+  if (validated_rebind(context, fileName, fileNameLength, libraryName, libraryNameLength) ==
+      kTraceOk) {
     context->enabled.store(1, std::memory_order_relaxed);
   }
   return kTraceOk;

@@ -55,19 +55,26 @@ struct TraceLibrary {
 // instance (g_traceContext), zero at load. enabled is read without a lock by
 // every wrapper. library is changed only under the trace lock; writers read it
 // through a TraceUse, and users/phase let the releasing thread wait until no
-// writer can still be inside the library it is about to unload.
+// writer can still be inside the library it is about to unload. rebinding is
+// nonzero while a start or rebind holds the trace lock to replace the binding
+// (changed only under that lock): a writer that finds no library then waits
+// for the new one instead of dropping its record.
 struct TraceContext {
   std::atomic<uint16_t> enabled;
   std::atomic<TraceLibrary*> library;
   std::atomic<uint32_t> users[2];
   std::atomic<uint32_t> phase;
+  std::atomic<uint32_t> rebinding;
 };
 
 extern TraceContext g_traceContext;
 
-// Holds the library bound at construction loaded until destruction: a
-// rebinding on another thread waits for every TraceUse made before it
-// released the library. Takes no lock; cheap enough for every record.
+// Holds the library bound at construction loaded until destruction. The
+// usual case takes no lock: the use registers itself, and a releasing thread
+// waits for every use registered before it detached the library. A use that
+// finds no library while a rebind is under way takes the trace lock instead,
+// which waits for the rebind to end, and holds it until destruction so that
+// the library it then finds cannot be released meanwhile.
 class TraceUse {
  public:
   explicit TraceUse(TraceContext* context);
@@ -79,8 +86,12 @@ class TraceUse {
   TraceLibrary* library() const { return library_; }
 
  private:
+  void registerUse();
+  void unregisterUse();
+
   TraceContext* context_;
   uint32_t slot_ = 0;
+  bool locked_ = false;
   TraceLibrary* library_ = nullptr;
 };
 
@@ -89,7 +100,9 @@ class TraceUse {
 // falls back to binding on the names as they came, sets enabled to 0 when no
 // library ends up bound, and initialises a bound library that has mvTraceInit
 // (level 0 first, when it has mvSetTraceLevel). Lengths are string lengths, 0
-// for an absent name. Runs on any thread; takes the trace lock while binding.
+// for an absent name. Runs on any thread; holds the trace lock from the
+// release of the old binding to the initialisation of the new one, so that
+// writers arriving meanwhile wait and then write to the new binding.
 void trace_start(TraceContext* context, int32_t level, const char* fileName,
                  uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength,
                  const char* init);
@@ -99,6 +112,7 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
 // bind succeeds. A name that does not fit its path buffer (a file name of 0 or
 // more than 260 characters, a library name of 0 or more than 259) refuses the
 // rebind and keeps the current binding. Returns 1 without a context, else 0.
+// Holds the trace lock throughout (writers arriving meanwhile wait for it).
 int32_t trace_rebind(TraceContext* context, int32_t level, const char* fileName,
                      uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength);
 

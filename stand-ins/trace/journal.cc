@@ -19,6 +19,10 @@ std::atomic<int32_t> g_open{0};
 std::atomic<int32_t> g_inside{0};
 std::atomic<int32_t> g_violations{0};
 std::atomic<int32_t> g_recordCalls{0};
+std::atomic<int32_t> g_tagRecords[ZP_JOURNAL_TAGS];
+thread_local int32_t t_tag = -1;
+
+bool valid_tag(int32_t tag) { return tag >= 0 && tag < ZP_JOURNAL_TAGS; }
 
 class Locked {
  public:
@@ -42,6 +46,7 @@ void zp_journal_reset(void) {
   g_keepRecords = 1;
   g_violations = 0;
   g_recordCalls = 0;
+  for (std::atomic<int32_t>& count : g_tagRecords) count = 0;
 }
 
 void zp_journal_configure(int32_t version, int32_t openResult) {
@@ -69,6 +74,12 @@ int32_t zp_journal_line(int32_t index, char* buffer, int32_t size) {
 int32_t zp_journal_violations(void) { return g_violations.load(); }
 int32_t zp_journal_record_calls(void) { return g_recordCalls.load(); }
 
+void zp_journal_tag_thread(int32_t tag) { t_tag = tag; }
+
+int32_t zp_journal_tag_records(int32_t tag) {
+  return valid_tag(tag) ? g_tagRecords[tag].load() : 0;
+}
+
 void zp_journal_append(const char* line) {
   Locked locked;
   g_lines->push_back(line);
@@ -87,6 +98,7 @@ int32_t zp_journal_call_begin(int32_t record) {
   if (!g_open.load()) g_violations.fetch_add(1);
   if (!record) return 1;
   g_recordCalls.fetch_add(1);
+  if (valid_tag(t_tag)) g_tagRecords[t_tag].fetch_add(1);
   return g_keepRecords.load();
 }
 

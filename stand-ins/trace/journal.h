@@ -40,6 +40,13 @@ ZP_JOURNAL_API int32_t zp_journal_line(int32_t index, char* buffer, int32_t size
 /* Calls made into a stand-in that was not open, and record calls in all. */
 ZP_JOURNAL_API int32_t zp_journal_violations(void);
 ZP_JOURNAL_API int32_t zp_journal_record_calls(void);
+/* From now on, record calls made on the calling thread are also counted under
+ * tag (0 to ZP_JOURNAL_TAGS - 1; any other value stops the counting), so that
+ * a test can compare what each of its threads wrote with what arrived. */
+#define ZP_JOURNAL_TAGS 64
+ZP_JOURNAL_API void zp_journal_tag_thread(int32_t tag);
+/* Record calls counted under tag since the last reset (0 for a bad tag). */
+ZP_JOURNAL_API int32_t zp_journal_tag_records(int32_t tag);
 
 /* For the stand-ins. */
 
