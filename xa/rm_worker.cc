@@ -217,6 +217,7 @@ bool start_rm_worker(RmWorker* worker) {
     retire_rm_worker(worker);
     return false;
   }
+  worker->running = true;
   post_rm_request(worker);
   return true;
 }
@@ -231,22 +232,27 @@ void retire_rm_worker(RmWorker* worker) {
       worker->references.fetch_sub(1, std::memory_order_relaxed);
     }
   }
-  bool joined = true;
   if (worker->thread != nullptr) {
-    // The exit request is sent without waiting for its answer: the join
-    // waits for more, the thread's end, and needs no semaphore wait that
-    // could fail. The worker reads the request before it answers and touches
-    // the record no more after its answer.
+    // A running worker answers its exit request, and touches the record no
+    // more after that answer. One that never signalled readiness cannot be
+    // relied on to answer: its exit is flagged as well as posted, and only
+    // the join shows that it is done with the record.
     worker->operation = kRmExit;
-    worker->exiting.store(true, std::memory_order_release);
-    platform::semaphoreRelease(worker->request);
-    joined = platform::threadJoin(worker->thread);
+    const bool answered = worker->running;
+    if (answered) {
+      post_rm_request(worker);
+    } else {
+      worker->exiting.store(true, std::memory_order_release);
+      platform::semaphoreRelease(worker->request);
+    }
+    const bool joined = platform::threadJoin(worker->thread);
     worker->thread = nullptr;
     if (!joined) {
-      // The thread may still be on its way out through the module's code and
-      // may still read the record: both stay, deliberately leaked.
-      worker->references.fetch_add(1, std::memory_order_relaxed);
+      // The thread may still be on its way out through the module's code:
+      // the module stays referenced for good, deliberately. So does the
+      // record when the thread may still read it.
       worker->moduleReference = nullptr;
+      if (!answered) worker->references.fetch_add(1, std::memory_order_relaxed);
     }
   }
   platform::moduleReferenceRelease(worker->moduleReference);
@@ -264,7 +270,11 @@ uint32_t rmWorkerMain(void* argument) {
       continue;
     }
     const int32_t operation = worker->operation;
-    if (operation == kRmExit) return 0;
+    if (operation == kRmExit) {
+      // After this release the record may be freed at once.
+      platform::semaphoreRelease(worker->reply);
+      return 0;
+    }
     carry_out(worker, operation);
     platform::semaphoreRelease(worker->reply);
   }

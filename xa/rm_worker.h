@@ -62,10 +62,12 @@ struct RmWorker {
   // from before the record is registered until the client's xa_open has
   // answered, so no call reaches a worker whose open has not completed.
   platform::LockStorage callLock;
-  bool closed;  // guarded by callLock: retired, every call answers XAER_RMERR
-  // Set before the exit request is posted: a worker whose wait for a request
-  // fails ends on its own instead of retrying, so the retirement's join never
-  // depends on a wait that keeps failing.
+  bool closed;   // guarded by callLock: retired, every call answers XAER_RMERR
+  bool running;  // guarded by callLock: the thread has signalled readiness
+  // Set, for a thread that never signalled readiness, before its exit
+  // request is posted: a worker whose wait for a request fails then ends on
+  // its own instead of retrying, so the retirement's join never depends on a
+  // wait that keeps failing.
   std::atomic<bool> exiting;
   std::atomic<uint32_t> references;
 };

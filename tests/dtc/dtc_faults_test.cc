@@ -238,7 +238,8 @@ TEST(Faults_xa80, CallsHoldWhileEveryWaitFailsAndAnswerOnceItWorks) {
 TEST(Faults_xa80, FailedJoinOfACloseStillEndsTheRmid) {
   // A join that fails cannot show that the worker has left the module's
   // code: the close still answers and ends the rmid, and the module stays
-  // referenced for good (not visible here). Transient and persistent.
+  // referenced for good (not visible here). The worker answered its exit, so
+  // the record is freed (the leak check shows it). Transient and persistent.
   loadClient();
   const int threadsBefore = test::processThreadCount();
   for (bool persistent : {false, true}) {
