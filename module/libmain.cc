@@ -11,6 +11,7 @@
 
 #include "module/statics.h"
 #include "platform/platform.h"
+#include "support/fault.h"
 #include "support/perthred.h"
 
 namespace zp {
@@ -58,9 +59,10 @@ void appendAssertsLine() {
   char line[64];
   formatAssertsLine(line, now.weekDay, now.month, now.monthDay, now.hour, now.minute, now.second,
                     now.year);
-  std::FILE* file = std::fopen(path, "a");
+  std::FILE* file = fault::shouldFail(fault::Point::kFileOpen) ? nullptr : std::fopen(path, "a");
   if (file == nullptr) return;
-  std::fputs(line, file);
+  // A failed write is passed over like a file that cannot be opened.
+  if (!fault::shouldFail(fault::Point::kFileWrite)) std::fputs(line, file);
   std::fclose(file);
 }
 

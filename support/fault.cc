@@ -34,6 +34,15 @@ void disarmAll() {
   g_anyArmed.store(false);
 }
 
+const char* pointName(Point point) {
+  static const char* const kNames[static_cast<int>(Point::kCount)] = {
+      "allocation",     "library load",    "thread create",  "semaphore create",
+      "semaphore wait", "library symbol",  "file open",      "file write",
+      "time query",     "environment get", "environment set"};
+  const int index = static_cast<int>(point);
+  return index >= 0 && index < static_cast<int>(Point::kCount) ? kNames[index] : "?";
+}
+
 uint32_t calls(Point point) { return stateOf(point).calls.load(); }
 
 void resetCalls(Point point) { stateOf(point).calls.store(0); }
