@@ -124,9 +124,7 @@ TEST(MqFaults_xa80, UntracedOpen) {
   FaultSweepEntry entry;
   entry.name = "MQ xa_open";
   size_t callsBefore = 0;
-  entry.prepare = [&callsBefore] {
-    callsBefore = client_switch() == nullptr ? 0 : clientCalls();
-  };
+  entry.prepare = [&callsBefore] { callsBefore = client_switch() == nullptr ? 0 : clientCalls(); };
   entry.run = [] { return openWith(kPlainOpen); };
   entry.check = [&callsBefore](const FaultRun& run, long long result) {
     const bool clientCalled = clientCalls() > callsBefore;
@@ -157,8 +155,7 @@ void sweepTracedOpen(const char* name, bool unbindFirst) {
   entry.check = [&reference](const FaultRun& run, long long result) {
     // Only the open's own buffers fail the open; a failed binding leaves it
     // untraced, and a failed masking leaves its entry record out.
-    const bool buffer =
-        !run.clean() && run.point == fault::Point::kAllocation && run.nth <= 2;
+    const bool buffer = !run.clean() && run.point == fault::Point::kAllocation && run.nth <= 2;
     EXPECT_EQ(result, buffer ? XAER_RMERR : XA_OK) << run.row;
     reference.check(run, records());
     if (!run.clean() && !buffer && !run.persistent) {
@@ -193,10 +190,10 @@ struct Wrapper {
 };
 
 const Wrapper kWrappers[] = {
-    {"xa_close", kStandinClose, XAER_INVAL},    {"xa_start", kStandinStart, XAER_NOTA},
-    {"xa_end", kStandinEnd, XA_RBROLLBACK},     {"xa_rollback", kStandinRollback, XA_HEURHAZ},
-    {"xa_prepare", kStandinPrepare, XA_RDONLY}, {"xa_commit", kStandinCommit, XAER_RMFAIL},
-    {"xa_recover", kStandinRecover, 2},         {"xa_forget", kStandinForget, XAER_PROTO},
+    {"xa_close", kStandinClose, XAER_INVAL},     {"xa_start", kStandinStart, XAER_NOTA},
+    {"xa_end", kStandinEnd, XA_RBROLLBACK},      {"xa_rollback", kStandinRollback, XA_HEURHAZ},
+    {"xa_prepare", kStandinPrepare, XA_RDONLY},  {"xa_commit", kStandinCommit, XAER_RMFAIL},
+    {"xa_recover", kStandinRecover, 2},          {"xa_forget", kStandinForget, XAER_PROTO},
     {"xa_complete", kStandinComplete, XA_RETRY},
 };
 
@@ -318,7 +315,8 @@ TEST(MqFaults_xa80, RecordWriters) {
       {"trace_entry", [] { return (trace_entry(&g_traceContext, "fn", "rc = %d", 1), 0LL); }},
       {"trace_exit", [] { return (trace_exit(&g_traceContext, "fn", "rc = %d", 2), 0LL); }},
       {"trace_data", [] { return (trace_data(&g_traceContext, "fn", "rc = %d", 3), 0LL); }},
-      {"trace_xid", [&xid] { return static_cast<long long>(trace_xid(&g_traceContext, "fn", &xid)); }},
+      {"trace_xid",
+       [&xid] { return static_cast<long long>(trace_xid(&g_traceContext, "fn", &xid)); }},
   };
   for (const Row& row : rows) {
     RecordReference reference;
