@@ -13,6 +13,7 @@
 #include "support/alloc.h"
 #include "support/bytes.h"
 #include "support/fault.h"
+#include "support/icu.h"
 #include "support/kvarray.h"
 #include "support/kverror.h"
 #include "support/kvlist.h"
@@ -67,8 +68,8 @@ TEST(SupportFaults, WideStrings) {
        u"caf\u00e9"},
       {"assign invalid UTF-8", true, nullptr,
        [](KvParamStringW& s) { return s.assignCString("caf\xE9", kEncodingUtf8); }, u"", 1},
-      {"assignUtf16", true, nullptr, [](KvParamStringW& s) { return s.assignUtf16(units(u"xy"), 2); },
-       u"xy"},
+      {"assignUtf16", true, nullptr,
+       [](KvParamStringW& s) { return s.assignUtf16(units(u"xy"), 2); }, u"xy"},
       {"reserve", true, u"abc", [](KvParamStringW& s) { return s.reserve(40); }, u"abc"},
       {"replace, growing", true, u"abc",
        [](KvParamStringW& s) { return s.replace(1, 1, units(u"XYZ"), 3); }, u"aXYZc"},
@@ -79,6 +80,8 @@ TEST(SupportFaults, WideStrings) {
        u"[long text|long text]"},
   };
   for (const WideRow& row : rows) {
+    // Without ICU (a Windows system without icu.dll) UTF-8 never converts.
+    if (row.expected == u"caf\u00e9" && !icu::available()) continue;
     std::u16string after;
     FaultSweepEntry entry;
     entry.name = std::string("KvStringW ") + row.name;
