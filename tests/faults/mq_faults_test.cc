@@ -32,9 +32,9 @@ using test::StandinControl;
 constexpr int kRmid = 5;
 constexpr char kPlainOpen[] = "ORACLE_XA+Acc=P/scott/tiger+DB=ORCL";
 
-std::string tracedOpenString() {
+std::string tracedOpenString(const std::string& logFile = "mq.log") {
   return std::string("ORACLE_XA+Acc=P/scott/tiger+Trace=2+") + kTraceDllKeyword + "=" +
-         test::kTraceStub + "+TraceFile=mq.log+DB=ORCL";
+         test::kTraceStub + "+TraceFile=" + logFile + "+DB=ORCL";
 }
 
 int openWith(const std::string& info) {
@@ -173,6 +173,72 @@ void sweepTracedOpen(const char* name, bool unbindFirst) {
     EXPECT_EQ(lines[1], "exit or8_mq_xa_open: rc = 0") << row;
   };
   expectSweepComplete(test::sweepFaults(entry), name);
+}
+
+TEST(MqFaults_xa80, TracedOpenLoadingTheClient) {
+  // The first traced open of a process binds the trace library and then
+  // loads the client: a failed client load is traced as such and answers
+  // XAER_RMERR; a failed binding leaves the open untraced.
+  RecordReference reference;
+  FaultSweepEntry entry;
+  entry.name = "MQ traced xa_open loading the client";
+  entry.prepare = [] {
+    forgetClientLibrary();
+    trace_unbind(&g_traceContext);
+    zp_journal_reset();
+  };
+  entry.run = [] { return openWith(tracedOpenString()); };
+  entry.check = [&reference](const FaultRun& run, long long result) {
+    const Lines lines = records();
+    if (run.clean() || client_switch() != nullptr) {
+      EXPECT_EQ(result, XA_OK) << run.row;
+      reference.check(run, lines);
+      return;
+    }
+    // The client did not load: the open says so in two records of its own,
+    // written through the bound library's exports (a failed lookup of an
+    // export leaves its records out).
+    EXPECT_EQ(result, XAER_RMERR) << run.row;
+    const TraceLibrary* library = g_traceContext.library.load();
+    if (g_traceContext.enabled.load() != 0 && library != nullptr && library->traceData != nullptr &&
+        library->traceExit != nullptr) {
+      ASSERT_GE(lines.size(), 2u) << run.row << "\n" << test::journalText();
+      EXPECT_EQ(lines[lines.size() - 2], "data or8_mq_xa_open: Error loading XA switch") << run.row;
+      EXPECT_EQ(lines.back(), "exit or8_mq_xa_open: rc = -3 (XAER_RMERR)") << run.row;
+    }
+  };
+  entry.worksAgain = [](const std::string& row) {
+    EXPECT_EQ(openWith(tracedOpenString()), XA_OK) << row << ": next open";
+    EXPECT_EQ(g_traceContext.enabled.load(), 1) << row << ": tracing again";
+  };
+  expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
+}
+
+TEST(MqFaults_xa80, TracedOpenWithANewLogFileName) {
+  // Each run names a log file not named before, so the open string's trace
+  // options keep a copy of it: failing that copy keeps the earlier name.
+  int runs = 0;
+  std::string logFile;
+  FaultSweepEntry entry;
+  entry.name = "MQ traced xa_open, new log file name";
+  entry.prepare = [&runs, &logFile] {
+    logFile = "mq-" + std::to_string(++runs) + ".log";
+    zp_journal_reset();
+  };
+  entry.run = [&logFile] { return openWith(tracedOpenString(logFile)); };
+  entry.check = [](const FaultRun& run, long long result) {
+    const bool buffer = !run.clean() && run.point == fault::Point::kAllocation && run.nth <= 2;
+    EXPECT_EQ(result, buffer ? XAER_RMERR : XA_OK) << run.row;
+  };
+  entry.worksAgain = [&logFile](const std::string& row) {
+    zp_journal_reset();
+    EXPECT_EQ(openWith(tracedOpenString(logFile)), XA_OK) << row << ": next open";
+    EXPECT_EQ(g_traceContext.enabled.load(), 1) << row << ": tracing again";
+    const Lines opened = test::journalLinesStartingWith({"TraceOpenLogFile"});
+    ASSERT_FALSE(opened.empty()) << row << "\n" << test::journalText();
+    EXPECT_EQ(opened.back(), "TraceOpenLogFile \"" + logFile + "\" 1000") << row;
+  };
+  expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
 }
 
 TEST(MqFaults_xa80, TracedOpenBindingFirst) {

@@ -27,7 +27,8 @@ std::vector<std::string> failuresOf(const std::function<void()>& body) {
     body();
   }
   std::vector<std::string> messages;
-  for (int i = 0; i < results.size(); ++i) messages.push_back(results.GetTestPartResult(i).message());
+  for (int i = 0; i < results.size(); ++i)
+    messages.push_back(results.GetTestPartResult(i).message());
   return messages;
 }
 
