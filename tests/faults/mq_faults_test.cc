@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,29 @@ void expectSweepComplete(const test::FaultSweepCounts& counts, const char* name)
   for (int kind = 0; kind < test::kFaultKinds; ++kind) {
     EXPECT_EQ(counts.driven[kind], counts.reached[kind])
         << name << ": " << fault::pointName(static_cast<fault::Point>(kind));
+  }
+}
+
+TEST(MqFaults_xa80, SwitchEntryPoints) {
+  // Handing out a switch allocates and loads nothing: no failure point.
+  struct Row {
+    const char* name;
+    std::function<long long()> call;
+  } rows[] = {
+      {"MQStart", [] { return MQStart() != nullptr ? 1LL : 0LL; }},
+      {"GetXaSwitch",
+       [] {
+         xa_switch_t* sw = nullptr;
+         return GetXaSwitch(0, &sw) == 0 && sw != nullptr ? 1LL : 0LL;
+       }},
+  };
+  for (const Row& row : rows) {
+    FaultSweepEntry entry;
+    entry.name = row.name;
+    entry.run = row.call;
+    entry.check = [](const FaultRun& run, long long result) { EXPECT_EQ(result, 1) << run.row; };
+    const test::FaultSweepCounts counts = test::sweepFaults(entry);
+    EXPECT_EQ(test::describeCounts(counts), "no failure point") << row.name;
   }
 }
 

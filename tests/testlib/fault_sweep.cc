@@ -85,9 +85,9 @@ class Watchdog {
   Watchdog& operator=(const Watchdog&) = delete;
 };
 
-bool skipped(const FaultSweepEntry& entry, fault::Point point) {
-  for (fault::Point skip : entry.skip) {
-    if (skip == point) return true;
+bool listed(const std::vector<fault::Point>& points, fault::Point point) {
+  for (fault::Point listedPoint : points) {
+    if (listedPoint == point) return true;
   }
   return false;
 }
@@ -142,7 +142,7 @@ FaultSweepCounts sweepFaults(const FaultSweepEntry& entry) {
 
   for (int kind = 0; kind < kFaultKinds; ++kind) {
     const auto point = static_cast<fault::Point>(kind);
-    if (skipped(entry, point)) continue;
+    if (listed(entry.skip, point)) continue;
     counts.reached[kind] = calls[kind];
     for (uint32_t nth = 1; nth <= calls[kind]; ++nth) {
       bool drivenBoth = true;
@@ -153,7 +153,9 @@ FaultSweepCounts sweepFaults(const FaultSweepEntry& entry) {
                                (persistent ? " (persistent)" : " (once)")};
         bool reached = false;
         const long outstanding = runOnce(entry, run, nullptr, &reached);
-        EXPECT_TRUE(reached) << run.row << ": the failure point was not reached again";
+        if (!listed(entry.mayVary, point)) {
+          EXPECT_TRUE(reached) << run.row << ": the failure point was not reached again";
+        }
         EXPECT_EQ(outstanding, cleanOutstanding) << run.row << ": blocks left outstanding";
         drivenBoth = drivenBoth && reached;
       }
