@@ -238,6 +238,34 @@ TEST(MqFaults_xa80, TracedOpenLoadingTheClient) {
   expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
 }
 
+TEST(MqFaults_xa80, TracedOpenKeepingItsBinding) {
+  // Without a log file name ever given the rebinding is refused and the first
+  // binding stays: the open has nothing of the binding's left to fail.
+  const std::string info = std::string("ORACLE_XA+Acc=P/scott/tiger+Trace=2+") + kTraceDllKeyword +
+                           "=" + test::kTraceStub + "+DB=ORCL";
+  ASSERT_EQ(openWith(info), XA_OK) << "the first open binds";
+  RecordReference reference;
+  FaultSweepEntry entry;
+  entry.name = "MQ traced xa_open, binding kept";
+  entry.prepare = [] { zp_journal_reset(); };
+  entry.run = [&info] { return openWith(info); };
+  entry.check = [&reference](const FaultRun& run, long long result) {
+    const bool buffer = !run.clean() && run.point == fault::Point::kAllocation && run.nth <= 2;
+    EXPECT_EQ(result, buffer ? XAER_RMERR : XA_OK) << run.row;
+    EXPECT_TRUE(test::journalLinesStartingWith({"load", "unload"}).empty())
+        << run.row << ": the binding changed\n"
+        << test::journalText();
+    reference.check(run, records());
+  };
+  entry.worksAgain = [&info](const std::string& row) {
+    EXPECT_EQ(openWith(info), XA_OK) << row << ": next open";
+    EXPECT_EQ(g_traceContext.enabled.load(), 1) << row << ": still tracing";
+  };
+  const test::FaultSweepCounts counts = test::sweepFaults(entry);
+  EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibraryLoad)], 0u);
+  expectSweepComplete(counts, entry.name.c_str());
+}
+
 TEST(MqFaults_xa80, TracedOpenWithANewLogFileName) {
   // Each run names a log file not named before, so the open string's trace
   // options keep a copy of it: failing that copy keeps the earlier name.
