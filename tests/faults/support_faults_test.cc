@@ -153,6 +153,39 @@ TEST(SupportFaults, ErrorRecords) {
       {"addArgument ANSI", addArgument(kEncodingAnsi, "abc"), {1, 2, -1}},
       {"addArgument UTF-8", addArgument(kEncodingUtf8, "caf\xC3\xA9"), {1, 2, -1}},
       {"addArgument UTF-8 retried as ANSI", addArgument(kEncodingUtf8, "caf\xE9"), {1, 2, -1}},
+      {"newError",
+       [](KvErrorList& list, std::u16string&) {
+         KvError* made = list.newError(7, units(u"text"), 0, 0, 0);
+         const bool whole = made != nullptr && contents(made->message) == u"text";
+         delete made;
+         return whole ? 1LL : 0LL;
+       },
+       {0}},
+      {"submitError of 33 records",
+       [](KvErrorList& list, std::u16string&) {
+         // Appended in arrival order: every record admitted, or the
+         // substitute handed back in its place.
+         list.sortMode = KvErrorList::kSortAppend;
+         constexpr uint16_t kRecords = 33;
+         for (uint16_t id = 1; id <= kRecords; ++id) {
+           KvError* admitted = list.submitError(list.newError(id, units(u"m"), 0, 0, 0));
+           const bool appended = list.count() != 0 && admitted == list.error(list.count() - 1);
+           if (!appended && admitted != &staticOutOfMemoryError()) return 4LL;
+         }
+         for (uint32_t i = 1; i < list.count(); ++i) {
+           if (list.error(i - 1)->messageId >= list.error(i)->messageId) return 5LL;
+         }
+         return list.count() == kRecords ? 1LL : 0LL;
+       },
+       {0}},
+      {"compare by a state from a message id",
+       [](KvErrorList&, std::u16string&) {
+         // No message carries text, so both rank as "HY000": equal.
+         KvError first(1, 2716);
+         KvError second(2, 2737);
+         return first.compare(second) == 0 ? 1LL : 0LL;
+       },
+       {}},
       {"reportOutOfMemory",
        [](KvErrorList& list, std::u16string&) {
          reportOutOfMemory();
