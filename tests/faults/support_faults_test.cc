@@ -83,9 +83,10 @@ TEST(SupportFaults, WideStrings) {
     // Without ICU (a Windows system without icu.dll) UTF-8 never converts.
     if (row.expected == u"caf\u00e9" && !icu::available()) continue;
     std::u16string after;
+    bool substitutionFailed = false;
     FaultSweepEntry entry;
     entry.name = std::string("KvStringW ") + row.name;
-    entry.run = [&row, &after]() -> long long {
+    entry.run = [&row, &after, &substitutionFailed]() -> long long {
       KvParamStringW text;
       if (row.start != nullptr) {
         const std::u16string start(row.start);
@@ -93,9 +94,10 @@ TEST(SupportFaults, WideStrings) {
       }
       const int32_t result = row.act(text);
       after = contents(text);
+      substitutionFailed = (text.paramFlags() & KvParamStringW::kSubstitutionFailed) != 0;
       return result;
     };
-    entry.check = [&row, &after](const FaultRun& run, long long result) {
+    entry.check = [&row, &after, &substitutionFailed](const FaultRun& run, long long result) {
       if (run.clean()) {
         EXPECT_EQ(result, row.cleanResult) << run.row;
         EXPECT_TRUE(after == row.expected) << run.row;
@@ -105,6 +107,12 @@ TEST(SupportFaults, WideStrings) {
       if (result == 1 && row.start != nullptr && row.keepsOnFailure) {
         EXPECT_TRUE(after == row.start) << run.row << ": the string changed";
       }
+      // A failed assign leaves no text; a failed substitution says so.
+      if (result == 1 && row.start == nullptr) {
+        EXPECT_TRUE(after.empty()) << run.row;
+      }
+      EXPECT_EQ(substitutionFailed, result == 1 && std::string(row.name) == "substitute")
+          << run.row;
     };
     entry.worksAgain = [&entry, &row, &after](const std::string& text) {
       EXPECT_EQ(entry.run(), row.cleanResult) << text << ": next call";
