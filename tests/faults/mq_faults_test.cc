@@ -176,12 +176,19 @@ void sweepTracedOpen(const char* name, bool unbindFirst) {
     zp_journal_reset();
   };
   entry.run = [] { return openWith(tracedOpenString()); };
-  entry.check = [&reference](const FaultRun& run, long long result) {
+  std::string cleanText;
+  entry.check = [&reference, &cleanText](const FaultRun& run, long long result) {
     // Only the open's own buffers fail the open; a failed binding leaves it
-    // untraced, and a failed masking leaves its entry record out.
+    // untraced, and a failed masking leaves its entry record out. The client
+    // receives the same string whatever the tracing did.
     const bool buffer = !run.clean() && run.point == fault::Point::kAllocation && run.nth <= 2;
     EXPECT_EQ(result, buffer ? XAER_RMERR : XA_OK) << run.row;
     reference.check(run, records());
+    const std::string text = StandinControl::loaded().calls().back().text;
+    if (run.clean()) cleanText = text;
+    if (!buffer) {
+      EXPECT_EQ(text, cleanText) << run.row;
+    }
     if (!run.clean() && !buffer && !run.persistent) {
       // Failed once, the fallback binding takes over.
       EXPECT_NE(g_traceContext.library.load(), nullptr) << run.row;
