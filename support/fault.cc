@@ -2,6 +2,7 @@
 #include "support/fault.h"
 
 #include <atomic>
+#include <cstddef>
 
 namespace zp {
 namespace fault {
@@ -35,10 +36,13 @@ void disarmAll() {
 }
 
 const char* pointName(Point point) {
-  static const char* const kNames[static_cast<int>(Point::kCount)] = {
-      "allocation",     "library load",    "thread create",  "semaphore create",
-      "semaphore wait", "library symbol",  "file open",      "file write",
-      "time query",     "environment get", "environment set"};
+  // In the enum's order; a point added to the enum needs its name here.
+  static const char* const kNames[] = {"allocation",       "library load",   "thread create",
+                                       "semaphore create", "semaphore wait", "library symbol",
+                                       "file open",        "file write",     "time query",
+                                       "environment get",  "environment set"};
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(Point::kCount),
+                "one name for every failure point");
   const int index = static_cast<int>(point);
   return index >= 0 && index < static_cast<int>(Point::kCount) ? kNames[index] : "?";
 }
