@@ -12,6 +12,7 @@
 
 #include "module/statics.h"
 #include "platform/platform.h"
+#include "support/fault.h"
 #include "support/perthred.h"
 
 namespace zp {

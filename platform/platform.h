@@ -99,12 +99,13 @@ uint32_t currentThreadId();
 // Copies the value of the environment variable into buffer (size bytes,
 // terminated) and returns its length in bytes. Returns 0 with an empty buffer
 // when the variable is absent or empty, and size or more (buffer empty) when
-// the value does not fit.
+// the value does not fit. A failed query (or the test fault hook) reads as an
+// absent variable.
 size_t environmentGet(const char* name, char* buffer, size_t size);
 
 // Sets (value not null) or removes (value null) an environment variable of the
 // process, so that environmentGet and the system's own lookups see it.
-// Returns false when the system refused.
+// Returns false when the system (or the test fault hook) refused.
 bool environmentSet(const char* name, const char* value);
 
 // Broken-down local time of now.
@@ -117,7 +118,8 @@ struct LocalTime {
   int minute;
   int second;
 };
-// Returns false when the system clock could not be read.
+// Returns false when the system clock could not be read (or the test fault
+// hook says so).
 bool localTimeNow(LocalTime* out);
 
 // ---------------------------------------------------------------------------
@@ -142,7 +144,8 @@ struct Library;
 // with RTLD_NOW, or LoadLibraryA. Returns null when it does not load (or the
 // test fault hook for library loading says so).
 Library* libraryLoad(const char* fileName);
-// Address of an exported symbol (function or data), or null.
+// Address of an exported symbol (function or data), or null (also when the
+// test fault hook for symbol lookup says so).
 void* librarySymbol(Library* library, const char* name);
 // Unloads a library that libraryLoad returned; null is ignored.
 void libraryUnload(Library* library);

@@ -17,6 +17,11 @@ void* reallocate(void* block, size_t size);
 // Releases storage from allocate or reallocate; null is ignored.
 void release(void* block);
 
+// Blocks from allocate and reallocate not released yet, counted over the
+// whole process; tests compare it before and after an operation to find a
+// block that a failure path forgot.
+long allocationsOutstanding();
+
 }  // namespace zp
 
 #endif  // ZP_SUPPORT_ALLOC_H

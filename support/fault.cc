@@ -2,6 +2,7 @@
 #include "support/fault.h"
 
 #include <atomic>
+#include <cstddef>
 
 namespace zp {
 namespace fault {
@@ -32,6 +33,18 @@ void arm(Point point, uint32_t nth, bool persistent) {
 void disarmAll() {
   for (PointState& state : g_points) state.failAt.store(0);
   g_anyArmed.store(false);
+}
+
+const char* pointName(Point point) {
+  // In the enum's order; a point added to the enum needs its name here.
+  static const char* const kNames[] = {"allocation",       "library load",   "thread create",
+                                       "semaphore create", "semaphore wait", "library symbol",
+                                       "file open",        "file write",     "time query",
+                                       "environment get",  "environment set", "thread join"};
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(Point::kCount),
+                "one name for every failure point");
+  const int index = static_cast<int>(point);
+  return index >= 0 && index < static_cast<int>(Point::kCount) ? kNames[index] : "?";
 }
 
 uint32_t calls(Point point) { return stateOf(point).calls.load(); }

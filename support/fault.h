@@ -15,9 +15,18 @@ enum class Point : int {
   kThreadCreate,     // platform::threadStartDetached and threadStart
   kSemaphoreCreate,  // platform::semaphoreCreate
   kSemaphoreWait,    // platform::semaphoreWait
+  kLibrarySymbol,    // platform::librarySymbol
+  kFileOpen,         // opening a file the module writes to
+  kFileWrite,        // writing to such a file
+  kTimeQuery,        // platform::localTimeNow
+  kEnvironmentGet,   // platform::environmentGet
+  kEnvironmentSet,   // platform::environmentSet
   kThreadJoin,       // platform::threadJoin
   kCount
 };
+
+// A short name of point for reports ("allocation", "library symbol", ...).
+const char* pointName(Point point);
 
 // Makes the nth call of point from now on fail (1 = the very next call) and
 // restarts its call count. With persistent set, that call and every later one

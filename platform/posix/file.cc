@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -58,10 +59,13 @@ int open_for_append(const char* path) {
 
 bool fileAppendRegular(const char* path, const char* text, size_t length) {
   if (path == nullptr || path[0] == '\0' || text == nullptr) return false;
+  if (fault::shouldFail(fault::Point::kFileOpen)) return false;
   FileDescriptor file(open_for_append(path));
   if (file.get() < 0) return false;
   struct stat status;
   if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  // A failed write is passed over like a file that cannot be opened.
+  if (fault::shouldFail(fault::Point::kFileWrite)) return false;
   while (length != 0) {
     const ssize_t written = write(file.get(), text, length);
     if (written < 0 && errno == EINTR) continue;

@@ -14,6 +14,7 @@ Library* libraryLoad(const char* fileName) {
 }
 
 void* librarySymbol(Library* library, const char* name) {
+  if (fault::shouldFail(fault::Point::kLibrarySymbol)) return nullptr;
   if (library == nullptr || name == nullptr) return nullptr;
   return dlsym(library, name);
 }

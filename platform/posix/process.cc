@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -17,6 +18,8 @@ uint32_t currentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); 
 
 size_t environmentGet(const char* name, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
+  // A failed query reads as an absent variable.
+  if (fault::shouldFail(fault::Point::kEnvironmentGet)) return 0;
   const char* value = std::getenv(name);
   if (value == nullptr) return 0;
   const size_t length = std::strlen(value);
@@ -25,10 +28,12 @@ size_t environmentGet(const char* name, char* buffer, size_t size) {
 }
 
 bool environmentSet(const char* name, const char* value) {
+  if (fault::shouldFail(fault::Point::kEnvironmentSet)) return false;
   return (value == nullptr ? unsetenv(name) : setenv(name, value, 1)) == 0;
 }
 
 bool localTimeNow(LocalTime* out) {
+  if (fault::shouldFail(fault::Point::kTimeQuery)) return false;
   const std::time_t now = std::time(nullptr);
   struct tm parts;
   if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &parts) == nullptr) return false;

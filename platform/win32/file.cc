@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -43,6 +44,7 @@ bool write_all(HANDLE file, const char* bytes, size_t length) {
 
 bool fileAppendRegular(const char* path, const char* text, size_t length) {
   if (path == nullptr || path[0] == '\0' || text == nullptr) return false;
+  if (fault::shouldFail(fault::Point::kFileOpen)) return false;
   // FILE_APPEND_DATA alone: every write lands at the end of the file. A
   // directory does not open without FILE_FLAG_BACKUP_SEMANTICS; a pipe whose
   // instances are all busy fails at once instead of waiting.
@@ -55,6 +57,8 @@ bool fileAppendRegular(const char* path, const char* text, size_t length) {
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return false;
   }
+  // A failed write is passed over like a file that cannot be opened.
+  if (fault::shouldFail(fault::Point::kFileWrite)) return false;
   // Text mode, as the C runtime's: each line feed is written as CR LF.
   char chunk[kChunkSize];
   size_t used = 0;

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/platform.h"
+#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -15,6 +16,8 @@ uint32_t currentThreadId() { return GetCurrentThreadId(); }
 
 size_t environmentGet(const char* name, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
+  // A failed query reads as an absent variable.
+  if (fault::shouldFail(fault::Point::kEnvironmentGet)) return 0;
   const DWORD result = GetEnvironmentVariableA(name, buffer, static_cast<DWORD>(size));
   if (result == 0) return 0;
   if (result >= size) {
@@ -27,12 +30,14 @@ size_t environmentGet(const char* name, char* buffer, size_t size) {
 }
 
 bool environmentSet(const char* name, const char* value) {
+  if (fault::shouldFail(fault::Point::kEnvironmentSet)) return false;
   // _putenv_s keeps the C runtime's copy in step with the process block.
   return _putenv_s(name, value == nullptr ? "" : value) == 0 &&
          SetEnvironmentVariableA(name, value) != 0;
 }
 
 bool localTimeNow(LocalTime* out) {
+  if (fault::shouldFail(fault::Point::kTimeQuery)) return false;
   const std::time_t now = std::time(nullptr);
   struct tm parts;
   if (now == static_cast<std::time_t>(-1) || localtime_s(&parts, &now) != 0) return false;
