@@ -45,13 +45,15 @@ std::string execute(DbKind kind, void* handle, const std::string& sql) {
     PGconn* connection = static_cast<PGconn*>(handle);
     PGresult* result = PQexec(connection, sql.c_str());
     ExecStatusType status = PQresultStatus(result);
-    std::string error = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? "" : PQerrorMessage(connection);
+    std::string error =
+        status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? "" : PQerrorMessage(connection);
     if (error.empty() && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) error = "failed";
     PQclear(result);
     return error;
   }
   MYSQL* connection = static_cast<MYSQL*>(handle);
-  if (mysql_query(connection, sql.c_str()) != 0) return std::string("error ") + mysql_error(connection);
+  if (mysql_query(connection, sql.c_str()) != 0)
+    return std::string("error ") + mysql_error(connection);
   MYSQL_RES* result = mysql_store_result(connection);
   if (result != nullptr) mysql_free_result(result);
   return "";
@@ -62,14 +64,16 @@ std::string queryValue(DbKind kind, void* handle, const std::string& sql) {
   if (kind == DbKind::kPostgres) {
     PGconn* connection = static_cast<PGconn*>(handle);
     PGresult* result = PQexec(connection, sql.c_str());
-    std::string value = PQresultStatus(result) != PGRES_TUPLES_OK ? "error: " + std::string(PQerrorMessage(connection))
-                        : PQntuples(result) == 0                  ? "no row"
-                                                                  : PQgetvalue(result, 0, 0);
+    std::string value = PQresultStatus(result) != PGRES_TUPLES_OK
+                            ? "error: " + std::string(PQerrorMessage(connection))
+                        : PQntuples(result) == 0 ? "no row"
+                                                 : PQgetvalue(result, 0, 0);
     PQclear(result);
     return value;
   }
   MYSQL* connection = static_cast<MYSQL*>(handle);
-  if (mysql_query(connection, sql.c_str()) != 0) return std::string("error: ") + mysql_error(connection);
+  if (mysql_query(connection, sql.c_str()) != 0)
+    return std::string("error: ") + mysql_error(connection);
   MYSQL_RES* result = mysql_store_result(connection);
   if (result == nullptr) return "error: no result";
   MYSQL_ROW row = mysql_fetch_row(result);
@@ -95,8 +99,9 @@ XID makeXid(long formatId, const std::string& gtrid, const std::string& bqual) {
 }
 
 bool sameXid(const XID& a, const XID& b) {
-  return a.formatID == b.formatID && a.gtrid_length == b.gtrid_length && a.bqual_length == b.bqual_length &&
-         a.gtrid_length >= 0 && a.bqual_length >= 0 && a.gtrid_length + a.bqual_length <= XIDDATASIZE &&
+  return a.formatID == b.formatID && a.gtrid_length == b.gtrid_length &&
+         a.bqual_length == b.bqual_length && a.gtrid_length >= 0 && a.bqual_length >= 0 &&
+         a.gtrid_length + a.bqual_length <= XIDDATASIZE &&
          std::memcmp(a.data, b.data, static_cast<size_t>(a.gtrid_length + a.bqual_length)) == 0;
 }
 
@@ -116,7 +121,8 @@ bool serverCommand(const std::string& command, const Database& database) {
   const char* dir = std::getenv("ZP_DB_DIR");
   if (dir == nullptr) return false;
   std::string which = database.kind == DbKind::kPostgres ? "pg" : "my";
-  std::string line = std::string(ZP_DBSERVERS_SCRIPT) + " " + command + " " + which + " '" + dir + "'";
+  std::string line =
+      std::string(ZP_DBSERVERS_SCRIPT) + " " + command + " " + which + " '" + dir + "'";
   return std::system(line.c_str()) == 0;
 }
 

@@ -21,7 +21,7 @@ enum class DbKind { kPostgres, kMariaDb };
 
 // One database of the servers dbservers.sh started for this process.
 struct Database {
-  const char* label;       // "pg" or "my", for test names
+  const char* label;  // "pg" or "my", for test names
   DbKind kind;
   const char* connection;  // its name in the connections file
 };

@@ -64,8 +64,10 @@ const Module& module() {
     m.getXaSwitch = reinterpret_cast<int32_t (*)(uint32_t, xa_switch_t**)>(
         platform::librarySymbol(library, "GetXaSwitch"));
     m.mqStart = reinterpret_cast<xa_switch_t* (*)()>(platform::librarySymbol(library, "MQStart"));
-    m.hkXaoSvcCtx = reinterpret_cast<void* (*)(int, char*)>(platform::librarySymbol(library, "hkXaoSvcCtx"));
-    m.hkMQXaoSvcCtx = reinterpret_cast<void* (*)(char*)>(platform::librarySymbol(library, "hkMQXaoSvcCtx"));
+    m.hkXaoSvcCtx =
+        reinterpret_cast<void* (*)(int, char*)>(platform::librarySymbol(library, "hkXaoSvcCtx"));
+    m.hkMQXaoSvcCtx =
+        reinterpret_cast<void* (*)(char*)>(platform::librarySymbol(library, "hkMQXaoSvcCtx"));
     return m;
   }();
   return loaded;
@@ -83,7 +85,9 @@ class SqlXaRecovery : public testing::TestWithParam<const Database*> {
     std::string name = "setup";
     setup_ = sqlxa().svcCtx(text(name));
     execute(db().kind, setup_, "DROP TABLE IF EXISTS " + table());
-    ASSERT_EQ(execute(db().kind, setup_, "CREATE TABLE " + table() + " (id INT PRIMARY KEY, note VARCHAR(40))"), "");
+    ASSERT_EQ(execute(db().kind, setup_,
+                      "CREATE TABLE " + table() + " (id INT PRIMARY KEY, note VARCHAR(40))"),
+              "");
   }
   void TearDown() override {
     std::string empty;
@@ -94,7 +98,8 @@ class SqlXaRecovery : public testing::TestWithParam<const Database*> {
   xa_switch_t* sw() const { return sqlxa().sw; }
   // "r_<test>_<database>": the test's name holds a '/' before its parameter.
   std::string table() const {
-    std::string name = std::string("r_") + testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name =
+        std::string("r_") + testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name) {
       if (c == '/') c = '_';
     }
@@ -126,8 +131,8 @@ TEST_P(SqlXaRecovery, BinaryXidsComeBackExactlyThroughRecovery) {
   std::string g64 = all + std::string(19, '\0');
   std::string b64 = std::string(32, '\xff') + std::string(32, '\'');
   std::vector<XID> xids = {
-      makeXid(0, g64, b64),                                // both parts 64 bytes
-      makeXid(0x7fffffff, "'; DROP TABLE t; --", ""),       // quotes, empty bqual
+      makeXid(0, g64, b64),                                    // both parts 64 bytes
+      makeXid(0x7fffffff, "'; DROP TABLE t; --", ""),          // quotes, empty bqual
       makeXid(1, std::string(1, '\0'), std::string(2, '\0')),  // only zero bytes
       makeXid(42, std::string(64, '\''), std::string(64, '\\')),
       makeXid(7, "x", "y"),
@@ -138,7 +143,9 @@ TEST_P(SqlXaRecovery, BinaryXidsComeBackExactlyThroughRecovery) {
   void* handle = sqlxa().svcCtx(text(name));
   for (size_t i = 0; i < xids.size(); ++i) {
     ASSERT_EQ(sw()->xa_start_entry(&xids[i], 21, TMNOFLAGS), XA_OK) << describe(xids[i]);
-    ASSERT_EQ(execute(db().kind, handle, "INSERT INTO " + table() + " VALUES (" + std::to_string(i) + ", 'b')"), "");
+    ASSERT_EQ(execute(db().kind, handle,
+                      "INSERT INTO " + table() + " VALUES (" + std::to_string(i) + ", 'b')"),
+              "");
     ASSERT_EQ(sw()->xa_end_entry(&xids[i], 21, TMSUCCESS), XA_OK);
     ASSERT_EQ(sw()->xa_prepare_entry(&xids[i], 21, TMNOFLAGS), XA_OK) << describe(xids[i]);
   }
@@ -146,7 +153,8 @@ TEST_P(SqlXaRecovery, BinaryXidsComeBackExactlyThroughRecovery) {
   if (db().kind == DbKind::kPostgres) {
     for (const char* gid : {"foreign-1", "zx1.01.eA.", "zx1.1.eB.", "zx1.1..", "zx1.1.eA.eA.eA"}) {
       ASSERT_EQ(execute(db().kind, setup_, "BEGIN"), "");
-      ASSERT_EQ(execute(db().kind, setup_, std::string("PREPARE TRANSACTION '") + gid + "'"), "") << gid;
+      ASSERT_EQ(execute(db().kind, setup_, std::string("PREPARE TRANSACTION '") + gid + "'"), "")
+          << gid;
     }
   }
   std::string empty;
@@ -167,7 +175,8 @@ TEST_P(SqlXaRecovery, BinaryXidsComeBackExactlyThroughRecovery) {
   EXPECT_EQ(sw()->xa_close_entry(text(empty), 22, TMNOFLAGS), XA_OK);
   if (db().kind == DbKind::kPostgres) {
     for (const char* gid : {"foreign-1", "zx1.01.eA.", "zx1.1.eB.", "zx1.1..", "zx1.1.eA.eA.eA"}) {
-      EXPECT_EQ(execute(db().kind, setup_, std::string("ROLLBACK PREPARED '") + gid + "'"), "") << gid;
+      EXPECT_EQ(execute(db().kind, setup_, std::string("ROLLBACK PREPARED '") + gid + "'"), "")
+          << gid;
     }
   }
 }
@@ -184,7 +193,8 @@ TEST_P(SqlXaRecovery, ALostSessionFailsItsCallsAndTheNextOpenWorks) {
   ASSERT_EQ(execute(db().kind, handle, "INSERT INTO " + table() + " VALUES (1, 'lost')"), "");
   std::string id = sessionId(db().kind, handle);
   ASSERT_EQ(execute(db().kind, setup_,
-                    db().kind == DbKind::kPostgres ? "SELECT pg_terminate_backend(" + id + ")" : "KILL " + id),
+                    db().kind == DbKind::kPostgres ? "SELECT pg_terminate_backend(" + id + ")"
+                                                   : "KILL " + id),
             "");
   EXPECT_EQ(sw()->xa_end_entry(&first, 11, TMSUCCESS), XA_OK);  // nothing to ask the server yet
   EXPECT_EQ(sw()->xa_prepare_entry(&first, 11, TMNOFLAGS), XAER_RMFAIL);
@@ -202,6 +212,45 @@ TEST_P(SqlXaRecovery, ALostSessionFailsItsCallsAndTheNextOpenWorks) {
   EXPECT_EQ(rows(), "1");
   EXPECT_EQ(rows("id = 2"), "1");
   EXPECT_EQ(sw()->xa_close_entry(text(empty), 11, TMNOFLAGS), XA_OK);
+}
+
+// xaoSvcCtx and xaoEnv answer only for the calling thread's connections.
+TEST_P(SqlXaRecovery, HandlesBelongToTheThreadThatOpenedThem) {
+  std::string info = openString(db(), "h1");
+  std::string h1 = "h1";
+  std::string unknown = "h2";
+  std::string empty;
+  ASSERT_EQ(sw()->xa_open_entry(text(info), 51, TMNOFLAGS), XA_OK);
+  void* mine = sqlxa().svcCtx(text(h1));
+  void* myEnv = sqlxa().env(text(h1));
+  Session other;
+  void* theirs = nullptr;
+  void* theirsUnnamed = nullptr;
+  void* mineFromThere = nullptr;
+  other.run([&] {
+    mineFromThere = sqlxa().svcCtx(text(h1));
+    int code = sw()->xa_open_entry(text(info), 51, TMNOFLAGS);
+    theirs = sqlxa().svcCtx(text(h1));
+    theirsUnnamed = sqlxa().svcCtx(nullptr);
+    return code;
+  });
+  struct Case {
+    const char* name;
+    bool holds;
+  } cases[] = {
+      {"the opening thread gets a handle", mine != nullptr},
+      {"and an environment that is not the handle", myEnv != nullptr && myEnv != mine},
+      {"an unknown name gets none", sqlxa().svcCtx(text(unknown)) == nullptr},
+      {"two connections on this thread: no null-name answer", sqlxa().svcCtx(nullptr) == nullptr},
+      {"another thread does not get this thread's handle", mineFromThere == nullptr},
+      {"the same rmid and name on another thread is another connection",
+       theirs != nullptr && theirs != mine},
+      {"a thread's only connection answers the null name", theirsUnnamed == theirs},
+  };
+  for (const Case& c : cases) EXPECT_TRUE(c.holds) << c.name;
+  EXPECT_EQ(other.run([&] { return sw()->xa_close_entry(text(empty), 51, TMNOFLAGS); }), XA_OK);
+  EXPECT_EQ(sw()->xa_close_entry(text(empty), 51, TMNOFLAGS), XA_OK);
+  EXPECT_EQ(sqlxa().svcCtx(text(h1)), nullptr);
 }
 
 // Through the DTC switch (each rmid on a worker of the module's) and the MQ
@@ -231,7 +280,8 @@ TEST_P(SqlXaRecovery, TwoPhaseCommitThroughBothSwitches) {
     ASSERT_NE(handle, nullptr);
     EXPECT_EQ(dtc ? m.hkXaoSvcCtx(rmid, text(other)) : m.hkMQXaoSvcCtx(text(other)), nullptr);
     EXPECT_EQ(execute(db().kind, handle,
-                      "INSERT INTO " + table() + " VALUES (" + std::to_string(rmid) + ", '" + path + "')"),
+                      "INSERT INTO " + table() + " VALUES (" + std::to_string(rmid) + ", '" + path +
+                          "')"),
               "");
     EXPECT_EQ(sw->xa_end_entry(&xid, rmid, TMSUCCESS), XA_OK);
     EXPECT_EQ(rows(), dtc ? "0" : "1");  // not yet committed
@@ -256,7 +306,9 @@ TEST_P(SqlXaRecovery, AServerKilledBetweenPrepareAndCommitIsRecovered) {
   ASSERT_EQ(sw->xa_open_entry(text(info), 41, TMNOFLAGS), XA_OK);
   XID xid = makeXid(0x5a50, "crash-1", "b");
   ASSERT_EQ(sw->xa_start_entry(&xid, 41, TMNOFLAGS), XA_OK);
-  ASSERT_EQ(execute(db().kind, m.hkXaoSvcCtx(41, text(name)), "INSERT INTO " + table() + " VALUES (41, 'crash')"), "");
+  ASSERT_EQ(execute(db().kind, m.hkXaoSvcCtx(41, text(name)),
+                    "INSERT INTO " + table() + " VALUES (41, 'crash')"),
+            "");
   ASSERT_EQ(sw->xa_end_entry(&xid, 41, TMSUCCESS), XA_OK);
   ASSERT_EQ(sw->xa_prepare_entry(&xid, 41, TMNOFLAGS), XA_OK);
 

@@ -29,7 +29,8 @@ TEST(SqlXaXidText, EveryValidXidRoundTripsWithinTheGidLimit) {
     const char* name;
     XID xid;
   } cases[] = {
-      {"largest formatID, 64-byte parts", makeXid(0x7fffffff, bytes.substr(0, 64), bytes.substr(192, 64))},
+      {"largest formatID, 64-byte parts",
+       makeXid(0x7fffffff, bytes.substr(0, 64), bytes.substr(192, 64))},
       {"formatID 0, one byte, empty bqual", makeXid(0, "g", "")},
       {"zero bytes only", makeXid(5, std::string(3, '\0'), std::string(2, '\0'))},
       {"quotes and backslashes", makeXid(9, "'\"\\'", "';--")},
@@ -48,20 +49,20 @@ TEST(SqlXaXidText, EveryValidXidRoundTripsWithinTheGidLimit) {
 
 TEST(SqlXaXidText, GidsTheEncoderDoesNotWriteAreRejected) {
   const char* foreign[] = {
-      "",                  // empty
-      "my-own-gid",        // another application's
-      "zx2.1.Zw.Yg",       // another version
-      "zx1..Zw.Yg",        // no formatID
-      "zx1.01.Zw.Yg",      // leading zero
-      "zx1.-1.Zw.Yg",      // sign
+      "",                      // empty
+      "my-own-gid",            // another application's
+      "zx2.1.Zw.Yg",           // another version
+      "zx1..Zw.Yg",            // no formatID
+      "zx1.01.Zw.Yg",          // leading zero
+      "zx1.-1.Zw.Yg",          // sign
       "zx1.2147483648.Zw.Yg",  // formatID too large
-      "zx1.1..Yg",         // empty gtrid
-      "zx1.1.Zw",          // no bqual part
-      "zx1.1.Zw.Yg.Yg",    // a part too many
-      "zx1.1.Zx.Yg",       // bits set past the last byte
-      "zx1.1.Z.Yg",        // a length no encoding has
-      "zx1.1.Zw==.Yg",     // padding
-      "zx1.1.Z+.Yg",       // outside the URL alphabet
+      "zx1.1..Yg",             // empty gtrid
+      "zx1.1.Zw",              // no bqual part
+      "zx1.1.Zw.Yg.Yg",        // a part too many
+      "zx1.1.Zx.Yg",           // bits set past the last byte
+      "zx1.1.Z.Yg",            // a length no encoding has
+      "zx1.1.Zw==.Yg",         // padding
+      "zx1.1.Z+.Yg",           // outside the URL alphabet
   };
   for (const char* gid : foreign) {
     XID xid;
