@@ -115,7 +115,8 @@ int lookup(int rmid, const XID* xid, Connection** connection) {
   return XA_OK;
 }
 
-// After a database call: the branch is gone unless it is still unprepared.
+// The connection's branch is prepared, committed or rolled back (or its
+// session lost): the connection holds no branch any more.
 void forget_branch(Connection* c) { c->state = BranchState::kNone; }
 
 // A prepared branch that is not this connection's open one: whether the
