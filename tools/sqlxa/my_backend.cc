@@ -1,0 +1,264 @@
+// A MariaDB connection through libmariadb: XA START/END/PREPARE/COMMIT
+// [ONE PHASE]/ROLLBACK with XIDs written as hex literals, XA RECOVER read with
+// the fetched lengths. XA END is sent when the branch is next prepared,
+// committed or rolled back, so that the library's own suspend and join of a
+// branch (kept in sqlxa.cc) need nothing of the server.
+//
+// A MariaDB session keeps the branch it prepared: it can start no other, and
+// no other session can complete it, until it disconnects. So after XA PREPARE
+// the connection is made anew in the same MYSQL record, whose address the
+// application holds.
+#include <errmsg.h>
+#include <mysql.h>
+#include <mysqld_error.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "tools/sqlxa/backend.h"
+#include "tools/sqlxa/xid_text.h"
+
+namespace zp {
+namespace sqlxa {
+namespace {
+
+const unsigned long kMinimumVersion = 100502;  // 10.5.2: prepared branches survive a disconnect
+
+bool is_connection_error(unsigned error) {
+  return error == CR_SERVER_GONE_ERROR || error == CR_SERVER_LOST || error == CR_CONNECTION_ERROR ||
+         error == CR_SERVER_LOST_EXTENDED || error == ER_CONNECTION_KILLED;
+}
+
+// Why the server rolled a branch back, from its error number.
+int rollback_reason(unsigned error) {
+  switch (error) {
+    case ER_XA_RBDEADLOCK:
+    case ER_LOCK_DEADLOCK:
+      return XA_RBDEADLOCK;
+    case ER_XA_RBTIMEOUT:
+    case ER_LOCK_WAIT_TIMEOUT:
+      return XA_RBTIMEOUT;
+    case ER_DUP_ENTRY:
+    case ER_ROW_IS_REFERENCED_2:
+    case ER_NO_REFERENCED_ROW_2:
+    case ER_ROW_IS_REFERENCED:
+    case ER_NO_REFERENCED_ROW:
+      return XA_RBINTEGRITY;
+    case ER_XA_RBROLLBACK:
+      return XA_RBROLLBACK;
+    default:
+      return 0;
+  }
+}
+
+class MyBackend : public Backend {
+ public:
+  MyBackend(const Target& target, const OpenInfo& info) : target_(target), info_(info) {}
+  ~MyBackend() override {
+    if (connected_) mysql_close(connection_);
+  }
+
+  // Connects the MYSQL record (again); false with one line in error.
+  bool connect(std::string* error) {
+    if (connected_) mysql_close(connection_);
+    connected_ = false;
+    if (mysql_init(connection_) == nullptr) {
+      *error = "cannot set up a MariaDB connection";
+      return false;
+    }
+    connected_ = true;
+    unsigned connect_timeout = 10;
+    // A read or write that waits longer than a lock wait could is a lost server.
+    unsigned io_timeout = static_cast<unsigned>(info_.lock_wait > 0 ? info_.lock_wait + 60 : 600);
+    mysql_options(connection_, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+    mysql_options(connection_, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
+    mysql_options(connection_, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
+    const std::string& user = info_.user.empty() ? target_.user : info_.user;
+    const std::string& password = info_.user.empty() ? target_.password : info_.password;
+    if (mysql_real_connect(connection_, target_.host.c_str(), user.c_str(), password.c_str(),
+                           target_.database.c_str(), target_.port,
+                           target_.socket.empty() ? nullptr : target_.socket.c_str(),
+                           0) == nullptr) {
+      *error = std::string("cannot connect to MariaDB: ") + mysql_error(connection_);
+      return false;
+    }
+    const char* server = mysql_get_server_info(connection_);
+    if (server == nullptr || std::strstr(server, "MariaDB") == nullptr ||
+        mysql_get_server_version(connection_) < kMinimumVersion) {
+      *error = std::string("the server is '") + (server == nullptr ? "" : server) +
+               "'; XA needs MariaDB 10.5.2 or later";
+      return false;
+    }
+    if (info_.lock_wait > 0) {
+      std::string seconds = std::to_string(info_.lock_wait);
+      if (run("SET SESSION innodb_lock_wait_timeout = " + seconds +
+              ", lock_wait_timeout = " + seconds) != 0) {
+        *error = "cannot set the lock wait timeouts on MariaDB";
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void* native() override { return connection_; }
+  bool lost() const override { return lost_; }
+
+  // Runs sql; 0 on success, else the server's (or client's) error number.
+  unsigned run(const std::string& sql) {
+    if (mysql_real_query(connection_, sql.data(), sql.size()) == 0) {
+      // Statements here return no rows but XA RECOVER, which reads its own.
+      MYSQL_RES* result = mysql_store_result(connection_);
+      if (result != nullptr) mysql_free_result(result);
+      return 0;
+    }
+    unsigned error = mysql_errno(connection_);
+    if (is_connection_error(error)) lost_ = true;
+    return error == 0 ? CR_UNKNOWN_ERROR : error;
+  }
+
+  int begin(const XID& xid) override {
+    unsigned error = run("XA START " + xid_to_mariadb(xid));
+    if (error == 0) return XA_OK;
+    if (lost_) return XAER_RMFAIL;
+    if (error == ER_XAER_DUPID) return XAER_DUPID;
+    if (error == ER_XAER_OUTSIDE) return XAER_OUTSIDE;
+    if (error == ER_XAER_RMFAIL) return XAER_PROTO;  // the session is in another XA state
+    return XAER_RMERR;
+  }
+
+  // XA END before a branch's completion: 0 on success, or the rollback reason
+  // when the server had already rolled the branch back (its state is then
+  // ROLLBACK ONLY and XA ROLLBACK ends it).
+  int end(const XID& xid, unsigned* error) {
+    *error = run("XA END " + xid_to_mariadb(xid));
+    return *error == 0 ? 0 : rollback_reason(*error);
+  }
+
+  // Ends and then prepares or commits in one phase.
+  int finish(const XID& xid, const std::string& statement) {
+    // The application's last statement on the handle: when the server rolled
+    // the branch back for it, XA END only says the branch is rollback-only.
+    unsigned last = mysql_errno(connection_);
+    unsigned error = 0;
+    int reason = end(xid, &error);
+    if (error == ER_XAER_RMFAIL) {
+      reason = rollback_reason(last);
+      if (reason == 0) reason = XA_RBROLLBACK;
+    }
+    if (error == 0) {
+      error = run(statement);
+      if (error == 0) return XA_OK;
+      reason = rollback_reason(error);
+    }
+    if (lost_) return XAER_RMFAIL;
+    // The branch failed: take it back and say why, when the server says.
+    unsigned rollback_error = run("XA ROLLBACK " + xid_to_mariadb(xid));
+    if (lost_) return XAER_RMFAIL;
+    if (reason != 0) return reason;
+    return rollback_error == 0 ? XA_RBOTHER : XAER_RMERR;
+  }
+
+  int prepare(const XID& xid) override {
+    int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
+    std::string error;
+    if (code == XA_OK && !connect(&error)) {
+      // The branch is prepared; the next call on this connection says it is lost.
+      std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n", error.c_str());
+      lost_ = true;
+    }
+    return code;
+  }
+  int commit_one_phase(const XID& xid) override {
+    return finish(xid, "XA COMMIT " + xid_to_mariadb(xid) + " ONE PHASE");
+  }
+
+  int rollback_open(const XID& xid) override {
+    unsigned error = 0;
+    end(xid, &error);
+    if (lost_) return XAER_RMFAIL;
+    error = run("XA ROLLBACK " + xid_to_mariadb(xid));
+    return error == 0 ? XA_OK : lost_ ? XAER_RMFAIL : XAER_RMERR;
+  }
+
+  int complete(const std::string& statement) {
+    unsigned error = run(statement);
+    if (error == 0) return XA_OK;
+    if (lost_) return XAER_RMFAIL;
+    if (error == ER_XAER_NOTA) return XAER_NOTA;
+    if (error == ER_XAER_RMFAIL) return XAER_PROTO;
+    return XAER_RMERR;
+  }
+
+  int commit_prepared(const XID& xid) override {
+    return complete("XA COMMIT " + xid_to_mariadb(xid));
+  }
+  int rollback_prepared(const XID& xid) override {
+    return complete("XA ROLLBACK " + xid_to_mariadb(xid));
+  }
+
+  int list_prepared(std::vector<XID>* xids) override {
+    static const char kRecover[] = "XA RECOVER";
+    if (mysql_real_query(connection_, kRecover, sizeof kRecover - 1) != 0) {
+      if (is_connection_error(mysql_errno(connection_))) lost_ = true;
+      return lost_ ? XAER_RMFAIL : XAER_RMERR;
+    }
+    MYSQL_RES* result = mysql_store_result(connection_);
+    if (result == nullptr || mysql_num_fields(result) < 4) {
+      if (result != nullptr) mysql_free_result(result);
+      if (is_connection_error(mysql_errno(connection_))) lost_ = true;
+      return lost_ ? XAER_RMFAIL : XAER_RMERR;
+    }
+    xids->clear();
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+      unsigned long* lengths = mysql_fetch_lengths(result);
+      if (row[0] == nullptr || row[1] == nullptr || row[2] == nullptr || row[3] == nullptr)
+        continue;
+      XID xid{};
+      xid.formatID = std::strtol(row[0], nullptr, 10);
+      xid.gtrid_length = std::strtol(row[1], nullptr, 10);
+      xid.bqual_length = std::strtol(row[2], nullptr, 10);
+      // The data column holds both parts as raw bytes; anything that does not
+      // add up is not an XID this library could have written.
+      if (!xid_is_valid(xid) ||
+          lengths[3] != static_cast<unsigned long>(xid.gtrid_length + xid.bqual_length)) {
+        continue;
+      }
+      std::memcpy(xid.data, row[3], lengths[3]);
+      xids->push_back(xid);
+    }
+    mysql_free_result(result);
+    return XA_OK;
+  }
+
+ private:
+  Target target_;
+  OpenInfo info_;
+  MYSQL record_{};
+  MYSQL* const connection_ = &record_;
+  bool connected_ = false;
+  bool lost_ = false;
+};
+
+std::once_flag library_once;
+bool library_ready = false;
+
+}  // namespace
+
+std::unique_ptr<Backend> open_mariadb(const Target& target, const OpenInfo& info, int* code,
+                                      std::string* error) {
+  *code = XAER_RMERR;
+  std::call_once(library_once,
+                 [] { library_ready = mysql_library_init(0, nullptr, nullptr) == 0; });
+  if (!library_ready) {
+    *error = "cannot set up the MariaDB client library";
+    return nullptr;
+  }
+  auto backend = std::make_unique<MyBackend>(target, info);
+  if (!backend->connect(error)) return nullptr;
+  return backend;
+}
+
+}  // namespace sqlxa
+}  // namespace zp
