@@ -162,8 +162,8 @@ TEST(Lifecycle_xa80, CloseDuringOtherCallsEndsEachOneCleanly) {
     });
     EXPECT_EQ(closes.load(), 1) << "attempt " << attempt;
     for (int thread = 0; thread < kThreads; ++thread)
-      EXPECT_EQ(wrong[static_cast<size_t>(thread)], 0) << "attempt " << attempt << " thread "
-                                                        << thread;
+      EXPECT_EQ(wrong[static_cast<size_t>(thread)], 0)
+          << "attempt " << attempt << " thread " << thread;
     EXPECT_FALSE(hasWorker(rmid)) << "attempt " << attempt;
   }
   EXPECT_EQ(test::processThreadCount(), threadsBefore);

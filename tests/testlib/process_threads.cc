@@ -1,8 +1,8 @@
 #include "testlib/process_threads.h"
 
 #ifdef _WIN32
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 #else
 #include <dirent.h>
 #endif
