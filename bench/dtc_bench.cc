@@ -6,11 +6,23 @@
 // (run_benchmarks.sh sees to it).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/resource.h>
+#include <time.h>
+#endif
 
 #include "module/libmain.h"
 #include "platform/platform.h"
@@ -79,6 +91,45 @@ void BM_BarePingPong(benchmark::State& state) {
 }
 BENCHMARK(BM_BarePingPong)->UseRealTime();
 
+// The physical floor of a hand-off between two threads: both spin on one
+// atomic, no kernel involved.
+struct SpinPair {
+  std::atomic<int> turn{0};
+  std::atomic<bool> stop{false};
+};
+
+uint32_t spinAnswer(void* raw) {
+  auto* pair = static_cast<SpinPair*>(raw);
+  for (;;) {
+    int seen = pair->turn.load(std::memory_order_acquire);
+    while ((seen & 1) == 0) {
+      if (pair->stop.load(std::memory_order_relaxed)) return 0;
+      seen = pair->turn.load(std::memory_order_acquire);
+    }
+    pair->turn.store(seen + 1, std::memory_order_release);
+  }
+}
+
+void BM_SpinningPingPong(benchmark::State& state) {
+  SpinPair pair;
+  uint32_t id = 0;
+  zp::platform::Thread* thread = zp::platform::threadStart(spinAnswer, &pair, &id);
+  if (thread == nullptr) {
+    state.SkipWithError("no thread");
+    return;
+  }
+  int turn = 0;
+  for (auto _ : state) {
+    pair.turn.store(++turn, std::memory_order_release);
+    while (pair.turn.load(std::memory_order_acquire) == turn) {
+    }
+    ++turn;
+  }
+  pair.stop.store(true);
+  zp::platform::threadJoin(thread);
+}
+BENCHMARK(BM_SpinningPingPong)->UseRealTime();
+
 void BM_DirectClientCall(benchmark::State& state) {
   xa_switch_t* client = zp::client_switch();
   XID xid = benchXid();
@@ -115,9 +166,29 @@ void BM_FindWorker(benchmark::State& state) {
     return;
   }
   zp::RmWorker* worker = nullptr;
-  for (auto _ : state) benchmark::DoNotOptimize(zp::find_rm_worker(rmids, &worker));
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(zp::find_rm_worker(rmids, &worker));
+    zp::unref_rm_worker(worker);
+  }
 }
 BENCHMARK(BM_FindWorker)->Arg(1)->Arg(1024);
+
+// What a call adds to the lookup to serialise itself on the record: its
+// call lock, taken and left uncontended, and the closed check.
+void BM_CallSerialisation(benchmark::State& state) {
+  zp::RmWorker* worker = nullptr;
+  if (zp::find_rm_worker(1, &worker) != XA_OK) {
+    state.SkipWithError("no worker");
+    return;
+  }
+  for (auto _ : state) {
+    zp::platform::lockEnter(&worker->callLock);
+    benchmark::DoNotOptimize(worker->closed);
+    zp::platform::lockLeave(&worker->callLock);
+  }
+  zp::unref_rm_worker(worker);
+}
+BENCHMARK(BM_CallSerialisation);
 
 // Keeps each run's real time per iteration, by name, for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -137,6 +208,58 @@ void printRatio(const RatioReporter& reporter, const char* label, const std::str
   std::printf("ratio %-40s %.3f\n", label, a->second / b->second);
 }
 
+// Median and 99th percentile of back-to-back calls, each timed alone.
+void printLatency(const char* label, int samples, const std::function<void()>& call) {
+  std::vector<double> times(static_cast<size_t>(samples));
+  for (int i = 0; i < samples / 10; ++i) call();  // warm-up
+  for (double& time : times) {
+    const auto start = std::chrono::steady_clock::now();
+    call();
+    time =
+        std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count();
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("latency %-38s median %9.0f ns   p99 %9.0f ns\n", label, times[times.size() / 2],
+              times[times.size() * 99 / 100]);
+}
+
+// Processor time of the whole process so far, in seconds.
+double processCpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& t) {
+    return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+#else
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+#endif
+}
+
+void sleepSeconds(double seconds) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(seconds * 1000));
+#else
+  timespec wait{
+      static_cast<time_t>(seconds),
+      static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
+  nanosleep(&wait, nullptr);
+#endif
+}
+
+// Processor time that idle workers use: every rmid opened so far waits for a
+// request while the process sleeps.
+void printIdleCost(double seconds) {
+  const double before = processCpuSeconds();
+  sleepSeconds(seconds);
+  const double used = processCpuSeconds() - before;
+  std::printf("idle    %d open rmids for %.1f s: %.3f ms of processor time\n", g_openRmids, seconds,
+              used * 1e3);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -150,12 +273,40 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printRatio(reporter, "switch round trip / bare ping-pong", "BM_SwitchRoundTrip/1/real_time",
              "BM_BarePingPong/real_time");
+  printRatio(reporter, "switch round trip / spinning ping-pong", "BM_SwitchRoundTrip/1/real_time",
+             "BM_SpinningPingPong/real_time");
   printRatio(reporter, "switch round trip / direct client call", "BM_SwitchRoundTrip/1/real_time",
              "BM_DirectClientCall");
   printRatio(reporter, "1,024 rmids open / 1", "BM_SwitchRoundTrip/1024/real_time",
              "BM_SwitchRoundTrip/1/real_time");
+  printRatio(reporter, "call serialisation / switch round trip", "BM_CallSerialisation",
+             "BM_SwitchRoundTrip/1/real_time");
   printRatio(reporter, "first of 1,024 rmids / 1", "BM_SwitchRoundTripFirstRmid/real_time",
              "BM_SwitchRoundTrip/1/real_time");
+  // Back-to-back calls on one rmid, beside the two ping-pongs.
+  const int samples = std::getenv("ZP_BENCH_SAMPLES") != nullptr
+                          ? std::atoi(std::getenv("ZP_BENCH_SAMPLES"))
+                          : 20000;
+  if (samples >= 100) {
+    XID xid = benchXid();
+    printLatency("switch round trip (rmid 1)", samples,
+                 [&] { g_switch->xa_start_entry(&xid, 1, TMNOFLAGS); });
+    PingPong pair{zp::platform::semaphoreCreate(), zp::platform::semaphoreCreate(), {false}};
+    uint32_t id = 0;
+    if (pair.request != nullptr && pair.reply != nullptr &&
+        zp::platform::threadStartDetached(answer, &pair, &id)) {
+      printLatency("bare semaphore ping-pong", samples, [&] {
+        zp::platform::semaphoreRelease(pair.request);
+        zp::platform::semaphoreWait(pair.reply);
+      });
+      pair.stop.store(true);
+      zp::platform::semaphoreRelease(pair.request);
+      zp::platform::semaphoreWait(pair.reply);
+    }
+  }
+  const char* idle = std::getenv("ZP_BENCH_IDLE_SECONDS");
+  const double idleSeconds = idle != nullptr ? std::atof(idle) : 10.0;
+  if (idleSeconds > 0 && openUpTo(1024)) printIdleCost(idleSeconds);
   benchmark::Shutdown();
   return 0;
 }

@@ -1,11 +1,14 @@
-// Semaphores with initial count 0 and maximum 1, over a mutex and a condition
-// variable (unnamed POSIX semaphores have no maximum, and the bound matters:
-// a semaphore never holds more than one pending release).
+// Semaphores with initial count 0 and maximum 1: an atomic count that a
+// waiter first watches for a short, adaptive while (spin_wait.h), and a
+// mutex and condition variable to block on after that. Unnamed POSIX
+// semaphores have no maximum, and the bound matters: a semaphore never holds
+// more than one pending release.
 #include <pthread.h>
 
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/spin_wait.h"
 #include "support/alloc.h"
 #include "support/fault.h"
 
@@ -13,9 +16,9 @@ namespace zp {
 namespace platform {
 
 struct Semaphore {
+  SpinCount spin;
   pthread_mutex_t mutex;
   pthread_cond_t condition;
-  int count;
 };
 
 Semaphore* semaphoreCreate() {
@@ -32,26 +35,30 @@ Semaphore* semaphoreCreate() {
     release(block);
     return nullptr;
   }
-  semaphore->count = 0;
+  semaphore->spin.init();
   return semaphore;
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  pthread_mutex_lock(&semaphore->mutex);
-  const bool released = semaphore->count < 1;
-  if (released) {
-    semaphore->count = 1;
+  if (!semaphore->spin.give()) return false;
+  if (semaphore->spin.hasSleepers()) {
+    // Under the mutex, so a sleeper between its last look at the count and
+    // its wait cannot miss the signal.
+    pthread_mutex_lock(&semaphore->mutex);
     pthread_cond_signal(&semaphore->condition);
+    pthread_mutex_unlock(&semaphore->mutex);
   }
-  pthread_mutex_unlock(&semaphore->mutex);
-  return released;
+  return true;
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return false;
+  SpinCount& spin = semaphore->spin;
+  if (spin.spinTake()) return true;
   pthread_mutex_lock(&semaphore->mutex);
-  while (semaphore->count == 0) pthread_cond_wait(&semaphore->condition, &semaphore->mutex);
-  semaphore->count = 0;
+  spin.sleepers.fetch_add(1, std::memory_order_seq_cst);
+  while (!spin.tryTake()) pthread_cond_wait(&semaphore->condition, &semaphore->mutex);
+  spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
   pthread_mutex_unlock(&semaphore->mutex);
   return true;
 }

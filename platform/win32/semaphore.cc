@@ -1,28 +1,67 @@
-// Semaphores over unnamed kernel32 semaphores (initial count 0, maximum 1).
+// Semaphores with initial count 0 and maximum 1: an atomic count that a
+// waiter first watches for a short, adaptive while (spin_wait.h), and an
+// unnamed kernel32 semaphore to block on after that. The kernel semaphore
+// only wakes sleepers; the count decides who takes the release, so a wake
+// that arrives after its release was taken is waited past.
 #include <windows.h>
 
+#include <climits>
+#include <new>
+
 #include "platform/platform.h"
+#include "platform/spin_wait.h"
+#include "support/alloc.h"
 #include "support/fault.h"
 
 namespace zp {
 namespace platform {
 
+struct Semaphore {
+  SpinCount spin;
+  HANDLE wake;
+};
+
 Semaphore* semaphoreCreate() {
   if (fault::shouldFail(fault::Point::kSemaphoreCreate)) return nullptr;
-  return reinterpret_cast<Semaphore*>(CreateSemaphoreA(nullptr, 0, 1, nullptr));
+  void* block = allocate(sizeof(Semaphore));
+  if (block == nullptr) return nullptr;
+  Semaphore* semaphore = new (block) Semaphore;
+  semaphore->wake = CreateSemaphoreA(nullptr, 0, LONG_MAX, nullptr);
+  if (semaphore->wake == nullptr) {
+    release(block);
+    return nullptr;
+  }
+  semaphore->spin.init();
+  return semaphore;
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  return ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr) != 0;
+  if (!semaphore->spin.give()) return false;
+  if (semaphore->spin.hasSleepers()) ReleaseSemaphore(semaphore->wake, 1, nullptr);
+  return true;
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return false;
-  return WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE) == WAIT_OBJECT_0;
+  SpinCount& spin = semaphore->spin;
+  if (spin.spinTake()) return true;
+  spin.sleepers.fetch_add(1, std::memory_order_seq_cst);
+  bool taken = spin.tryTake();
+  while (!taken) {
+    if (WaitForSingleObject(semaphore->wake, INFINITE) != WAIT_OBJECT_0) {
+      spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
+      return false;
+    }
+    taken = spin.tryTake();
+  }
+  spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
+  return true;
 }
 
 void semaphoreClose(Semaphore* semaphore) {
-  if (semaphore != nullptr) CloseHandle(reinterpret_cast<HANDLE>(semaphore));
+  if (semaphore == nullptr) return;
+  CloseHandle(semaphore->wake);
+  release(semaphore);
 }
 
 }  // namespace platform

@@ -1,0 +1,93 @@
+// The spinning half of a semaphore wait, shared by both backends: before a
+// waiter blocks in the kernel, it watches the count for a short while, since
+// on the request/reply hand-off the answer usually comes within microseconds
+// and waking a blocked thread costs far more than that. The spin adapts per
+// semaphore: it grows while waits are met during the spin and shrinks while
+// they are not, so a semaphore whose releases come late (an idle worker, a
+// slow database call) soon blocks at once and burns no processor time.
+#ifndef ZP_PLATFORM_SPIN_WAIT_H
+#define ZP_PLATFORM_SPIN_WAIT_H
+
+#include <atomic>
+#include <cstdint>
+
+namespace zp {
+namespace platform {
+
+// A hint to the processor that this is a spin loop.
+inline void spinPause() {
+#if defined(__i386__) || defined(__x86_64__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+// The count (0 or 1) and the adaptive spin budget of one semaphore.
+struct SpinCount {
+  std::atomic<int32_t> count;
+  std::atomic<int32_t> sleepers;  // waiters that may be blocked in the kernel
+  std::atomic<int32_t> budget;    // pause iterations the next wait may spin
+
+  static constexpr int32_t kMinBudget = 0;
+  static constexpr int32_t kMaxBudget = 2048;
+  static constexpr int32_t kStartBudget = 256;
+
+  void init() {
+    count.store(0, std::memory_order_relaxed);
+    sleepers.store(0, std::memory_order_relaxed);
+    budget.store(kStartBudget, std::memory_order_relaxed);
+  }
+
+  // Takes the pending release, if there is one.
+  bool tryTake() {
+    int32_t expected = 1;
+    // Sequentially consistent, so a sleeper that has just counted itself in
+    // and a releaser that has just given cannot both miss each other.
+    return count.load(std::memory_order_seq_cst) == 1 &&
+           count.compare_exchange_strong(expected, 0, std::memory_order_acquire,
+                                         std::memory_order_relaxed);
+  }
+
+  // Makes the one pending release; false when there is one already. The
+  // caller wakes a sleeper afterwards when sleepersAfterRelease says so.
+  bool give() {
+    int32_t expected = 0;
+    return count.compare_exchange_strong(expected, 1, std::memory_order_seq_cst,
+                                         std::memory_order_relaxed);
+  }
+  // Read after give (sequentially consistent with the sleeper's increment
+  // and its retry of tryTake, so a sleeper either sees the count or is seen).
+  bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
+
+  // Spins for at most the budget; true when the release was taken. Adjusts
+  // the budget by the outcome. A budget of zero still probes now and then so
+  // that a semaphore whose partner has become fast earns its spin back.
+  bool spinTake() {
+    int32_t limit = budget.load(std::memory_order_relaxed);
+    if (limit < 16) limit = 16;
+    for (int32_t i = 0; i < limit; ++i) {
+      if (tryTake()) {
+        if (i * 2 >= limit) grow();
+        return true;
+      }
+      spinPause();
+    }
+    shrink();
+    return false;
+  }
+
+ private:
+  void grow() {
+    const int32_t now = budget.load(std::memory_order_relaxed);
+    budget.store(now >= kMaxBudget / 2 ? kMaxBudget : now * 2 + 16, std::memory_order_relaxed);
+  }
+  void shrink() {
+    budget.store(budget.load(std::memory_order_relaxed) / 2, std::memory_order_relaxed);
+  }
+};
+
+}  // namespace platform
+}  // namespace zp
+
+#endif  // ZP_PLATFORM_SPIN_WAIT_H

@@ -1,0 +1,65 @@
+// The platform semaphore's contract, with the spin before blocking: at most
+// one pending release, every release taken exactly once, and a waiter that
+// has gone to sleep woken by a later release.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/platform.h"
+#include "testlib/threads.h"
+
+namespace zp {
+namespace {
+
+TEST(Semaphore, HoldsAtMostOnePendingRelease) {
+  platform::Semaphore* semaphore = platform::semaphoreCreate();
+  ASSERT_NE(semaphore, nullptr);
+  EXPECT_TRUE(platform::semaphoreRelease(semaphore));
+  EXPECT_FALSE(platform::semaphoreRelease(semaphore)) << "a second pending release";
+  EXPECT_TRUE(platform::semaphoreWait(semaphore));
+  EXPECT_TRUE(platform::semaphoreRelease(semaphore)) << "the count went back to zero";
+  EXPECT_TRUE(platform::semaphoreWait(semaphore));
+  platform::semaphoreClose(semaphore);
+}
+
+// Two threads hand a token back and forth: the request/reply exchange of a
+// worker. Each side pauses now and then, so waits end both while spinning and
+// after blocking, and the spin budget rises and falls. Every release must be
+// taken exactly once: a lost wake-up hangs (the test's timeout fails it), a
+// doubled one breaks the strict alternation of the turns.
+TEST(Semaphore, PingPongLosesNoWakeUpWhetherSpinningOrBlocked) {
+  platform::Semaphore* request = platform::semaphoreCreate();
+  platform::Semaphore* reply = platform::semaphoreCreate();
+  ASSERT_NE(request, nullptr);
+  ASSERT_NE(reply, nullptr);
+  constexpr int kExchanges = 20000;
+  std::atomic<int> turn{0};
+  std::atomic<int> errors{0};
+  test::runConcurrently(2, [&](int side) {
+    for (int i = 0; i < kExchanges; ++i) {
+      // Every 64th exchange one side dawdles long enough for the other to
+      // fall through its spin and block.
+      if (i % 64 == side * 32) {
+        for (int y = 0; y < 200; ++y) test::yieldThread();
+      }
+      if (side == 0) {
+        if (turn.load() != 2 * i) errors.fetch_add(1);
+        turn.fetch_add(1);
+        platform::semaphoreRelease(request);
+        platform::semaphoreWait(reply);
+      } else {
+        platform::semaphoreWait(request);
+        if (turn.load() != 2 * i + 1) errors.fetch_add(1);
+        turn.fetch_add(1);
+        platform::semaphoreRelease(reply);
+      }
+    }
+  });
+  EXPECT_EQ(errors.load(), 0);
+  EXPECT_EQ(turn.load(), 2 * kExchanges);
+  platform::semaphoreClose(request);
+  platform::semaphoreClose(reply);
+}
+
+}  // namespace
+}  // namespace zp
