@@ -37,9 +37,9 @@ void disarmAll() {
 
 const char* pointName(Point point) {
   // In the enum's order; a point added to the enum needs its name here.
-  static const char* const kNames[] = {"allocation",       "library load",   "thread create",
-                                       "semaphore create", "semaphore wait", "library symbol",
-                                       "file open",        "file write",     "time query",
+  static const char* const kNames[] = {"allocation",       "library load",    "thread create",
+                                       "semaphore create", "semaphore wait",  "library symbol",
+                                       "file open",        "file write",      "time query",
                                        "environment get",  "environment set", "thread join"};
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(Point::kCount),
                 "one name for every failure point");

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "dtc_driver.h"
@@ -32,13 +33,23 @@ void driveManyRmids(int threads, int rmidsPerThread, int rounds) {
     StandinControl::loaded().setResult(op, ZP_STANDIN_ECHO);
   std::vector<uint32_t> callers(static_cast<size_t>(threads));
   std::vector<int> failures(static_cast<size_t>(threads), 0);
+  std::vector<std::string> firstFailure(static_cast<size_t>(threads));
   std::atomic<int> opened{0};
   test::runConcurrently(threads, [&](int thread) {
     callers[static_cast<size_t>(thread)] = platform::currentThreadId();
     xa_switch_t* sw = dtcSwitch();
     const int base = 1000 * (thread + 1);
     int& failed = failures[static_cast<size_t>(thread)];
-    for (int i = 0; i < rmidsPerThread; ++i) failed += openRm(base + i) != XA_OK;
+    // Counts a wrong answer and keeps the first, to name it in the report.
+    auto check = [&](const char* call, int rmid, int result, int wanted) {
+      if (result == wanted) return;
+      if (failed++ == 0) {
+        firstFailure[static_cast<size_t>(thread)] = std::string(call) + " rmid " +
+                                                    std::to_string(rmid) + " answered " +
+                                                    std::to_string(result);
+      }
+    };
+    for (int i = 0; i < rmidsPerThread; ++i) check("open", base + i, openRm(base + i), XA_OK);
     // Every rmid open at once, so no two workers can share a thread id.
     opened.fetch_add(1);
     while (opened.load() != threads) test::yieldThread();
@@ -46,15 +57,18 @@ void driveManyRmids(int threads, int rmidsPerThread, int rounds) {
       for (int i = 0; i < rmidsPerThread; ++i) {
         const int rmid = base + i;
         XID xid = sampleXid(rmid);
-        failed += sw->xa_start_entry(&xid, rmid, TMNOFLAGS) != rmid;
-        failed += sw->xa_end_entry(&xid, rmid, TMSUCCESS) != rmid;
-        failed += sw->xa_commit_entry(&xid, rmid, TMONEPHASE) != rmid;
+        check("start", rmid, sw->xa_start_entry(&xid, rmid, TMNOFLAGS), rmid);
+        check("end", rmid, sw->xa_end_entry(&xid, rmid, TMSUCCESS), rmid);
+        check("commit", rmid, sw->xa_commit_entry(&xid, rmid, TMONEPHASE), rmid);
       }
     }
-    for (int i = 0; i < rmidsPerThread; ++i) failed += test::closeRm(base + i) != XA_OK;
+    for (int i = 0; i < rmidsPerThread; ++i)
+      check("close", base + i, test::closeRm(base + i), XA_OK);
   });
-  for (int thread = 0; thread < threads; ++thread)
-    EXPECT_EQ(failures[static_cast<size_t>(thread)], 0) << "thread " << thread;
+  for (int thread = 0; thread < threads; ++thread) {
+    EXPECT_EQ(failures[static_cast<size_t>(thread)], 0)
+        << "thread " << thread << ", first: " << firstFailure[static_cast<size_t>(thread)];
+  }
   EXPECT_EQ(test::closeRm(1), XA_OK);
 
   std::map<int32_t, std::vector<StandinCall>> byRmid;
