@@ -32,13 +32,6 @@ void echoEverything() {
     control.setResult(static_cast<StandinOperation>(op), ZP_STANDIN_ECHO);
 }
 
-void expectSweepComplete(const test::FaultSweepCounts& counts, const std::string& name) {
-  for (int kind = 0; kind < test::kFaultKinds; ++kind) {
-    EXPECT_EQ(counts.driven[kind], counts.reached[kind])
-        << name << ": " << fault::pointName(static_cast<fault::Point>(kind));
-  }
-}
-
 // The entry as it is swept: a name, the call, and the answer a clean run gives.
 struct Call {
   const char* name;
@@ -101,7 +94,7 @@ TEST(DtcSweep_xa80, EveryCallOfAnOpenRmid) {
     entry.worksAgain = [&call](const std::string& row) {
       EXPECT_EQ(call.run(), call.clean) << row << ": next call";
     };
-    expectSweepComplete(test::sweepFaults(entry), entry.name);
+    test::expectSweepComplete(test::sweepFaults(entry), entry.name);
   }
   EXPECT_EQ(closeRm(kRmid), XA_OK);
 }
@@ -131,7 +124,7 @@ TEST(DtcSweep_xa80, Open) {
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kSemaphoreCreate)], 3u);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibraryLoad)], 1u)
       << "the worker's module reference";
-  expectSweepComplete(counts, entry.name);
+  test::expectSweepComplete(counts, entry.name);
 }
 
 TEST(DtcSweep_xa80, Close) {
@@ -156,7 +149,7 @@ TEST(DtcSweep_xa80, Close) {
   };
   const test::FaultSweepCounts counts = test::sweepFaults(entry);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kThreadJoin)], 1u);
-  expectSweepComplete(counts, entry.name);
+  test::expectSweepComplete(counts, entry.name);
 }
 
 }  // namespace

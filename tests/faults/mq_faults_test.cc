@@ -90,13 +90,6 @@ void expectOpenWorks(const std::string& row) {
   EXPECT_EQ(openWith(kPlainOpen), XA_OK) << row << ": next open";
 }
 
-void expectSweepComplete(const test::FaultSweepCounts& counts, const char* name) {
-  for (int kind = 0; kind < test::kFaultKinds; ++kind) {
-    EXPECT_EQ(counts.driven[kind], counts.reached[kind])
-        << name << ": " << fault::pointName(static_cast<fault::Point>(kind));
-  }
-}
-
 TEST(MqFaults_xa80, SwitchEntryPoints) {
   // Handing out a switch allocates and loads nothing: no failure point.
   struct Row {
@@ -139,7 +132,7 @@ TEST(MqFaults_xa80, OpenThatLoadsTheClient) {
   const test::FaultSweepCounts counts = test::sweepFaults(entry);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibraryLoad)], 1u);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibrarySymbol)], 1u);
-  expectSweepComplete(counts, "load");
+  test::expectSweepComplete(counts, "load");
 }
 
 TEST(MqFaults_xa80, UntracedOpen) {
@@ -162,7 +155,7 @@ TEST(MqFaults_xa80, UntracedOpen) {
   entry.worksAgain = expectOpenWorks;
   const test::FaultSweepCounts counts = test::sweepFaults(entry);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kAllocation)], 2u);
-  expectSweepComplete(counts, "open");
+  test::expectSweepComplete(counts, "open");
 }
 
 // The traced open, rebinding (a library is bound before each run) or binding
@@ -203,7 +196,7 @@ void sweepTracedOpen(const char* name, bool unbindFirst) {
     ASSERT_EQ(lines.size(), 2u) << row << ": next open's records\n" << test::journalText();
     EXPECT_EQ(lines[1], "exit or8_mq_xa_open: rc = 0") << row;
   };
-  expectSweepComplete(test::sweepFaults(entry), name);
+  test::expectSweepComplete(test::sweepFaults(entry), name);
 }
 
 TEST(MqFaults_xa80, TracedOpenLoadingTheClient) {
@@ -242,7 +235,7 @@ TEST(MqFaults_xa80, TracedOpenLoadingTheClient) {
     EXPECT_EQ(openWith(tracedOpenString()), XA_OK) << row << ": next open";
     EXPECT_EQ(g_traceContext.enabled.load(), 1) << row << ": tracing again";
   };
-  expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
+  test::expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
 }
 
 TEST(MqFaults_xa80, TracedOpenKeepingItsBinding) {
@@ -270,7 +263,7 @@ TEST(MqFaults_xa80, TracedOpenKeepingItsBinding) {
   };
   const test::FaultSweepCounts counts = test::sweepFaults(entry);
   EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibraryLoad)], 0u);
-  expectSweepComplete(counts, entry.name.c_str());
+  test::expectSweepComplete(counts, entry.name.c_str());
 }
 
 TEST(MqFaults_xa80, TracedOpenWithANewLogFileName) {
@@ -297,7 +290,7 @@ TEST(MqFaults_xa80, TracedOpenWithANewLogFileName) {
     ASSERT_FALSE(opened.empty()) << row << "\n" << test::journalText();
     EXPECT_EQ(opened.back(), "TraceOpenLogFile \"" + logFile + "\" 1000") << row;
   };
-  expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
+  test::expectSweepComplete(test::sweepFaults(entry), entry.name.c_str());
 }
 
 TEST(MqFaults_xa80, TracedOpenBindingFirst) {
@@ -388,7 +381,7 @@ void sweepWrappers(bool traced) {
     entry.worksAgain = [&wrapper](const std::string& row) {
       EXPECT_EQ(callWrapper(wrapper.operation), wrapper.result) << row << ": next call";
     };
-    expectSweepComplete(test::sweepFaults(entry), name.c_str());
+    test::expectSweepComplete(test::sweepFaults(entry), name.c_str());
   }
 }
 
@@ -422,7 +415,7 @@ TEST(MqFaults_xa80, Accessors) {
     };
     const test::FaultSweepCounts counts = test::sweepFaults(entry);
     EXPECT_EQ(counts.reached[static_cast<int>(fault::Point::kLibrarySymbol)], 1u) << row.name;
-    expectSweepComplete(counts, row.name);
+    test::expectSweepComplete(counts, row.name);
   }
 }
 
@@ -458,7 +451,7 @@ TEST(MqFaults_xa80, RecordWriters) {
         EXPECT_EQ(lines.size(), 3u) << run.row << "\n" << test::journalText();
       }
     };
-    expectSweepComplete(test::sweepFaults(entry), row.name);
+    test::expectSweepComplete(test::sweepFaults(entry), row.name);
   }
 }
 

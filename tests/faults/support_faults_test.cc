@@ -31,13 +31,6 @@ using test::FaultRun;
 using test::FaultSweepEntry;
 using test::units;
 
-void expectSweepComplete(const test::FaultSweepCounts& counts, const std::string& name) {
-  for (int kind = 0; kind < test::kFaultKinds; ++kind) {
-    EXPECT_EQ(counts.driven[kind], counts.reached[kind])
-        << name << ": " << fault::pointName(static_cast<fault::Point>(kind));
-  }
-}
-
 // An operation on a wide string that starts from text: its result (0 or 1)
 // and what the string holds afterwards. The string's own setup failing is
 // result 2.
@@ -118,7 +111,7 @@ TEST(SupportFaults, WideStrings) {
       EXPECT_EQ(entry.run(), row.cleanResult) << text << ": next call";
       EXPECT_TRUE(after == row.expected) << text << ": next call";
     };
-    expectSweepComplete(test::sweepFaults(entry), entry.name);
+    test::expectSweepComplete(test::sweepFaults(entry), entry.name);
   }
 }
 
@@ -237,7 +230,7 @@ TEST(SupportFaults, ErrorRecords) {
     entry.worksAgain = [&entry](const std::string& text) {
       EXPECT_EQ(entry.run(), 1) << text << ": next call";
     };
-    expectSweepComplete(test::sweepFaults(entry), entry.name);
+    test::expectSweepComplete(test::sweepFaults(entry), entry.name);
   }
 }
 
@@ -269,7 +262,7 @@ TEST(SupportFaults, PointerArray) {
   entry.worksAgain = [&entry](const std::string& text) {
     EXPECT_EQ(entry.run(), static_cast<long long>(kItems)) << text << ": next call";
   };
-  expectSweepComplete(test::sweepFaults(entry), entry.name);
+  test::expectSweepComplete(test::sweepFaults(entry), entry.name);
 }
 
 TEST(SupportFaults, ThreadRecords) {
@@ -288,7 +281,7 @@ TEST(SupportFaults, ThreadRecords) {
     ASSERT_NE(record, nullptr) << text << ": next call";
     EXPECT_EQ(record, findThreadInfo(threadId)) << text << ": found again";
   };
-  expectSweepComplete(test::sweepFaults(entry), entry.name);
+  test::expectSweepComplete(test::sweepFaults(entry), entry.name);
 
   FaultSweepEntry zeroed;
   zeroed.name = "allocateZeroed";
@@ -301,7 +294,7 @@ TEST(SupportFaults, ThreadRecords) {
   zeroed.check = [](const FaultRun& run, long long result) {
     EXPECT_EQ(result, run.clean() ? 1 : 0) << run.row;
   };
-  expectSweepComplete(test::sweepFaults(zeroed), zeroed.name);
+  test::expectSweepComplete(test::sweepFaults(zeroed), zeroed.name);
 }
 
 TEST(SupportFaults, ByteStrings) {

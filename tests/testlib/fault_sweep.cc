@@ -167,5 +167,12 @@ FaultSweepCounts sweepFaults(const FaultSweepEntry& entry) {
   return counts;
 }
 
+void expectSweepComplete(const FaultSweepCounts& counts, const std::string& name) {
+  for (int kind = 0; kind < kFaultKinds; ++kind) {
+    EXPECT_EQ(counts.driven[kind], counts.reached[kind])
+        << name << ": " << fault::pointName(static_cast<fault::Point>(kind));
+  }
+}
+
 }  // namespace test
 }  // namespace zp

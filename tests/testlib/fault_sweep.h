@@ -69,6 +69,9 @@ FaultSweepCounts sweepFaults(const FaultSweepEntry& entry);
 // "kind driven/reached, ..." for the kinds reached; "no failure point" without one.
 std::string describeCounts(const FaultSweepCounts& counts);
 
+// Expects every failure point reached to have been driven, naming the kind.
+void expectSweepComplete(const FaultSweepCounts& counts, const std::string& name);
+
 }  // namespace test
 }  // namespace zp
 
