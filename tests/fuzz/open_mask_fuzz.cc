@@ -2,7 +2,8 @@
 // around a password of one marker byte that appears nowhere else shows no
 // marker byte once masked, whatever surrounds the options; the result is the
 // same at any capacity, cut and terminated; and masking does not change what
-// the open-string filter makes of the string (masking and filtering commute).
+// the open-string filter makes of the string (masking and filtering commute),
+// trace names that hold an account keyword aside.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -84,11 +85,23 @@ struct Filtered {
   int32_t level;
   const char* dll;
   const char* file;
-  bool operator==(const Filtered& other) const {
-    return result == other.result && text == other.text && level == other.level &&
-           dll == other.dll && file == other.file;
-  }
 };
+
+bool holdsAccount(const char* name) {
+  for (const char* at = name; at != nullptr && *at != '\0'; ++at) {
+    if ((at[0] | 0x20) == 'a' && (at[1] | 0x20) == 'c' && (at[2] | 0x20) == 'c') return true;
+  }
+  return false;
+}
+
+// A trace name taken from the masked text is the one taken from the original,
+// unless the original holds an account keyword (a name ends only at a space,
+// a '+' or the end, so "\tAcc=..." may stand inside one), which masking may
+// change; the masked name never holds the password.
+bool sameTraceName(const char* original, const char* masked, char marker) {
+  if (masked == original) return true;
+  return masked != nullptr && holdsAccount(original) && std::strchr(masked, marker) == nullptr;
+}
 
 Filtered filter(const std::string& source) {
   std::unique_ptr<char[]> out(new char[source.size() + 1]);
@@ -147,10 +160,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The filter's verdict, its output and the trace options it sets are the
   // same for the masked text, up to the masking of its output.
   const Filtered original = filter(text);
-  Filtered fromMasked = filter(whole);
-  FUZZ_CHECK(fromMasked.result == original.result, input);
-  Filtered expected = original;
-  expected.text = masked(original.text, input);
-  FUZZ_CHECK(fromMasked == expected, input + " | " + whole + " | " + fromMasked.text);
+  const Filtered fromMasked = filter(whole);
+  const std::string shown = input + " | " + whole + " | " + fromMasked.text;
+  FUZZ_CHECK(fromMasked.result == original.result, shown);
+  FUZZ_CHECK(fromMasked.text == masked(original.text, input), shown);
+  FUZZ_CHECK(fromMasked.level == original.level, shown);
+  FUZZ_CHECK(sameTraceName(original.dll, fromMasked.dll, static_cast<char>(marker)), shown);
+  FUZZ_CHECK(sameTraceName(original.file, fromMasked.file, static_cast<char>(marker)), shown);
   return 0;
 }
