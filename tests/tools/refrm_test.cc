@@ -469,5 +469,16 @@ TEST_F(RefrmTest, ARecoverScanSeesBranchesPreparedElsewhereSinceTheOpen) {
   EXPECT_EQ(sw()->xa_rollback_entry(&xid, 90, TMNOFLAGS), XA_OK);
 }
 
+TEST_F(RefrmTest, AFinishAfterATornLastLineIsNotLost) {
+  // A process that ended in the middle of an append left a last line without
+  // its newline; the commit's line must not be read as that line's tail.
+  ASSERT_EQ(openRmid(sw(), 95, "torn", "torndb"), XA_OK);
+  { std::ofstream(journalPath("torndb"), std::ios::app) << "prepared 1 4 0 746f726e"; }
+  EXPECT_EQ(recoverAll(sw(), 95, 4), std::vector<std::string>{"torn"});
+  XID xid = makeXid(1, "torn", "");
+  EXPECT_EQ(sw()->xa_commit_entry(&xid, 95, TMNOFLAGS), XA_OK);
+  EXPECT_EQ(recoverAll(sw(), 95, 4), std::vector<std::string>{}) << "the journal read back";
+}
+
 }  // namespace
 }  // namespace zp

@@ -96,11 +96,28 @@ std::string journalFile(const std::string& folder, const std::string& database) 
   return (std::filesystem::path(folder) / (name + ".journal")).string();
 }
 
+namespace {
+
+// Whether the file is missing, empty or ends with a complete line.
+bool endsWithNewline(const std::string& file) {
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (in == nullptr) return true;
+  const bool complete = std::fseek(in, -1, SEEK_END) != 0 || std::fgetc(in) == '\n';
+  std::fclose(in);
+  return complete;
+}
+
+}  // namespace
+
 bool journalAppend(const std::string& file, const XID& xid, bool prepared) {
+  // A process that ended in the middle of an append leaves a last line
+  // without its newline: the new line starts on a line of its own, or it
+  // would be read as the torn line's tail and lost.
+  const std::string start = endsWithNewline(file) ? "" : "\n";
   std::FILE* out = std::fopen(file.c_str(), "a");
   if (out == nullptr) return false;
   const std::string line =
-      std::string(prepared ? kPreparedWord : kFinishedWord) + " " + xidKey(xid) + "\n";
+      start + std::string(prepared ? kPreparedWord : kFinishedWord) + " " + xidKey(xid) + "\n";
   const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
   return std::fclose(out) == 0 && written;
 }
