@@ -1,10 +1,11 @@
-// Record writers, the XID dump and the masking of passwords in open strings.
+// Record writers, the XID dump and open strings as records show them.
 #include "trace/trace_records.h"
 
 #include <cstdarg>
 #include <cstring>
 
 #include "support/alloc.h"
+#include "support/open_mask.h"
 #include "support/perthred.h"
 
 namespace zp {
@@ -15,8 +16,9 @@ namespace {
 constexpr int kXidHexWidth = 4;
 // Each data byte shows as two hexadecimal digits and a space.
 constexpr size_t kHexCharsPerByte = 3;
-constexpr char kPasswordMask[] = "****";
-constexpr size_t kPasswordMaskLength = sizeof(kPasswordMask) - 1;
+// An open string whose masked form fits this many bytes is masked on the
+// stack first, so that one with nothing to hide is used without a copy.
+constexpr size_t kMaskProbeSize = 256;
 
 using RecordSlot = TraceRecordFn TraceLibrary::*;
 
@@ -49,35 +51,6 @@ void format_hex_bytes(char* text, const char* bytes, size_t count) {
 void trace_xid_length(TraceContext* context, const char* function, const char* format, long value) {
   const int32_t narrow = static_cast<int32_t>(value);
   trace_data(context, function, format, kXidHexWidth, static_cast<uint32_t>(narrow), narrow);
-}
-
-bool is_account_keyword(const char* at) {
-  static const char kKeyword[] = "+acc=";
-  for (size_t i = 0; i + 1 < sizeof(kKeyword); ++i) {
-    char c = at[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kKeyword[i]) return false;
-  }
-  return true;
-}
-
-// The password of the next "+Acc=" value at or after from: [*begin, *end).
-// False when no further value has a password.
-bool find_password(const char* from, const char** begin, const char** end) {
-  for (const char* at = std::strchr(from, '+'); at != nullptr; at = std::strchr(at + 1, '+')) {
-    if (!is_account_keyword(at)) continue;
-    const char* value = at + 5;
-    const char* valueEnd = value + std::strcspn(value, "+");
-    const char* first = static_cast<const char*>(std::memchr(value, '/', valueEnd - value));
-    if (first == nullptr) continue;
-    const char* second =
-        static_cast<const char*>(std::memchr(first + 1, '/', valueEnd - first - 1));
-    if (second == nullptr) continue;
-    *begin = second + 1;
-    *end = valueEnd;
-    return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -134,31 +107,17 @@ int32_t trace_xid(TraceContext* context, const char* function, const XID* xid) {
 MaskedOpenString::MaskedOpenString(const char* source) {
   if (source == nullptr) source = "";
   text_ = source;
-  const char* begin = nullptr;
-  const char* end = nullptr;
-  size_t length = std::strlen(source);
-  bool hidden = false;
-  for (const char* from = source; find_password(from, &begin, &end); from = end) {
-    length = length - static_cast<size_t>(end - begin) + kPasswordMaskLength;
-    hidden = true;
-  }
-  if (!hidden) return;
-  copy_ = static_cast<char*>(allocate(length + 1));
+  const size_t length = std::strlen(source);
+  char probe[kMaskProbeSize];
+  const size_t masked = mask_open_string(source, length, probe, sizeof probe);
+  if (masked == length && masked < sizeof probe && std::memcmp(probe, source, length) == 0) return;
+  copy_ = static_cast<char*>(allocate(masked + 1));
   if (copy_ == nullptr) {
     reportOutOfMemory();
     text_ = nullptr;
     return;
   }
-  char* out = copy_;
-  const char* from = source;
-  while (find_password(from, &begin, &end)) {
-    std::memcpy(out, from, static_cast<size_t>(begin - from));
-    out += begin - from;
-    std::memcpy(out, kPasswordMask, kPasswordMaskLength);
-    out += kPasswordMaskLength;
-    from = end;
-  }
-  std::strcpy(out, from);
+  mask_open_string(source, length, copy_, masked + 1);
   text_ = copy_;
 }
 

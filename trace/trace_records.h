@@ -29,13 +29,11 @@ void trace_data(TraceContext* context, const char* function, const char* format,
 // otherwise.
 int32_t trace_xid(TraceContext* context, const char* function, const XID* xid);
 
-// An open or close string as a record may show it: the password of every
-// "+Acc=" value (keyword in any letter case; the value's text after its second
-// '/', up to the next '+' or the end) replaced by "****". A value with fewer
-// than two '/' and everything else stays as given; a null string shows as an
-// empty one. A string with nothing to hide is used as it stands; otherwise a
-// masked copy is made, and when that copy cannot be had text() is null and the
-// record must be left out.
+// An open or close string as a record may show it: masked by
+// mask_open_string (support/open_mask.h), so no account password appears; a
+// null string shows as an empty one. A short string with nothing to hide is
+// used as it stands; otherwise a masked copy is made, and when that copy
+// cannot be had text() is null and the record must be left out.
 class MaskedOpenString {
  public:
   explicit MaskedOpenString(const char* source);

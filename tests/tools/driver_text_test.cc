@@ -3,6 +3,7 @@
 // ways, and script lines.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ TEST(DriverText, PasswordsNeverShow) {
       {"ORACLE_XA+Acc=P/a/one+Acc=P/b/two", "ORACLE_XA+Acc=P/a/****+Acc=P/b/****"},
       {"ORACLE_XA+Accx=P/a/b", "ORACLE_XA+Accx=P/a/b"},
       {"+Acc=P/a/b", "+Acc=P/a/****"},
+      {"ORACLE_XA+ aCC =scott/tiger+DB=x", "ORACLE_XA+ aCC =scott/****+DB=x"},
+      {"ORACLE_XA+Acc\t=tiger", "ORACLE_XA+Acc\t=****"},
       {"no options", "no options"},
   };
   for (const auto& row : rows) EXPECT_EQ(maskPassword(row.text), row.shown) << row.text;
@@ -103,15 +106,39 @@ TEST(DriverText, ScriptLinesAndTheirMistakes) {
     const char* error;
   } wrong[] = {
       {"begin 1", "line 1: unknown call 'begin'"},
-      {"start x g", "line 1: start needs an rmid"},
+      {"start x g", "line 1: start needs an rmid, an int from -2147483648 to 2147483647, not 'x'"},
+      {"start", "line 1: start needs an rmid"},
       {"open 1", "line 1: open needs an open string"},
       {"open 1 \"ORACLE_XA", "line 1: unterminated quoted text"},
       {"start 1 g TMBOGUS", "line 1: bad flags 'TMBOGUS'"},
-      {"start 1 g expect", "line 1: expect needs an XA result name or a number"},
+      {"start 1 g expect",
+       "line 1: expect needs an XA result name or a number from -2147483648 to 2147483647"},
       {"start 1 g expect XA_OK extra", "line 1: unexpected 'extra'"},
       {"recover 1", "line 1: recover needs a count"},
       {"crash now", "line 1: crash takes no arguments"},
       {"work 1 TMJOIN", "line 1: bad flags 'TMJOIN'"},
+      // Numbers are read whole and must fit where they go.
+      {"open 4294967297 \"ORACLE_XA\"",
+       "line 1: open needs an rmid, an int from -2147483648 to 2147483647, not '4294967297'"},
+      {"close 1x", "line 1: close needs an rmid, an int from -2147483648 to 2147483647, not '1x'"},
+      {"close 0x1",
+       "line 1: close needs an rmid, an int from -2147483648 to 2147483647, not '0x1'"},
+      {"start 1 g 0x100000000", "line 1: bad flags '0x100000000'"},
+      {"start 1 g -1", "line 1: bad flags '-1'"},
+      {"start 1 g expect 4294967296",
+       "line 1: expect needs an XA result name or a number from -2147483648 to 2147483647"},
+      {"start 1 g expect 1e3",
+       "line 1: expect needs an XA result name or a number from -2147483648 to 2147483647"},
+      // An open string that cannot reach the client as written.
+      {"open 1 \"ORACLE_XA\r\"", "line 1: the open string holds a carriage return"},
+      // Words that may be pieces of a password are not shown.
+      {"open 1 ORACLE_XA+Acc=P/scott/my secret",
+       "line 1: bad flags (a word not shown: the line holds a password)"},
+      {"open 1 ORACLE_XA+Acc=P/scott/my secret expect XA_OK",
+       "line 1: bad flags (a word not shown: the line holds a password)"},
+      {"open 1 ORACLE_XA+Acc=P/scott/my TMNOFLAGS expect XA_OK extra secret",
+       "line 1: unexpected (a word not shown: the line holds a password)"},
+      {"open 1 \"ORACLE_XA+DB=x\" extra", "line 1: bad flags 'extra'"},
   };
   for (const auto& row : wrong) {
     std::vector<Step> ignored;
@@ -119,27 +146,46 @@ TEST(DriverText, ScriptLinesAndTheirMistakes) {
     EXPECT_FALSE(parseScript(row.line, &ignored, &message)) << row.line;
     EXPECT_EQ(message, row.error) << row.line;
   }
+  const std::string countRange = "from " + std::to_string(LONG_MIN) + " to 10000";
+  for (const char* count : {"10001", "999999999999999999", "99999999999999999999", "12x"}) {
+    std::vector<Step> ignored;
+    std::string message;
+    EXPECT_FALSE(parseScript("recover 1 " + std::string(count) + " expect 0", &ignored, &message))
+        << count;
+    EXPECT_EQ(message, "line 1: recover needs a count " + countRange +
+                           " (an XID is allocated for each), not '" + count + "'")
+        << count;
+  }
+  std::vector<Step> ignored;
+  EXPECT_FALSE(parseScript(std::string("open 1 \"ORACLE_XA\0\"", 18), &ignored, &error));
+  EXPECT_EQ(error, "line 1: a NUL byte");
+  ASSERT_TRUE(parseScript("recover -7 10000 0x0 expect -2147483648", &ignored, &error)) << error;
+  EXPECT_EQ(ignored.back().rmid, -7);
+  EXPECT_EQ(ignored.back().count, 10000);
+  EXPECT_EQ(ignored.back().expected, INT_MIN);
   std::string longXid = "start 1 " + std::string(65, 'g');
   EXPECT_FALSE(parseScript(longXid, &steps, &error)) << "a 65-byte gtrid";
 }
 
 TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {
-  const std::string script = scenarioScript("two-phase", 42, "ORACLE_XA+DB=rm{rmid}+SqlNet= R x");
+  const std::string script = scenarioScript("two-phase", 42);
   std::vector<Step> steps;
   std::string error;
   ASSERT_TRUE(parseScript(script, &steps, &error)) << error;
   ASSERT_FALSE(steps.empty());
-  EXPECT_EQ(steps.front().text, "ORACLE_XA+DB=rm42+SqlNet= R x")
+  // The open string is never read as script text: quotes and '#' stay.
+  setOpenStrings(&steps, "ORACLE_XA+DB=rm{rmid}+SqlNet= R x\"y # z");
+  EXPECT_EQ(steps.front().text, "ORACLE_XA+DB=rm42+SqlNet= R x\"y # z")
       << "the open string itself is left alone";
   for (const Step& step : steps) {
     EXPECT_EQ(step.rmid, 42) << "line " << step.line;
     EXPECT_TRUE(step.checked) << "line " << step.line;
   }
   EXPECT_EQ(steps.back().op, Op::kClose);
-  EXPECT_EQ(scenarioScript("three-phase", 1, "x"), "");
+  EXPECT_EQ(scenarioScript("three-phase", 1), "");
   for (int i = 0; i < kScenarioCount; ++i) {
     std::vector<Step> parsed;
-    EXPECT_TRUE(parseScript(scenarioScript(kScenarioNames[i], 1, "ORACLE_XA"), &parsed, &error))
+    EXPECT_TRUE(parseScript(scenarioScript(kScenarioNames[i], 1), &parsed, &error))
         << kScenarioNames[i];
   }
 }

@@ -2,10 +2,11 @@
 #   cmake -DCOMMAND=<;-list> -DSTATUS=<n> [-DEXPECT=<;-list of regexes>]
 #         [-DFORBID=<;-list of regexes>] [-DFILE=<path> -DFILE_EXPECT=<regexes>
 #         -DFILE_FORBID=<regexes>] [-DCLEAN_DIR=<folder>]
-#         [-DFIRST=<;-list> -DFIRST_EXPECT=<regexes>] -P expect_run.cmake
+#         [-DFIRST=<;-list> -DFIRST_EXPECT=<regexes>] [-DINPUT=<path>] -P expect_run.cmake
 # FILE and CLEAN_DIR are removed before the run, and FILE is read after it.
 # FIRST is a command run before COMMAND, in a process of its own; it must exit
-# with status 0 and print what FIRST_EXPECT asks for.
+# with status 0 and print what FIRST_EXPECT asks for. INPUT is COMMAND's
+# standard input.
 # The working directory and the environment are the test's own. Lists may
 # also be given with "@@" between their items.
 foreach(list COMMAND EXPECT FORBID FILE_EXPECT FILE_FORBID FIRST FIRST_EXPECT)
@@ -21,7 +22,11 @@ if(FIRST)
   execute_process(COMMAND ${FIRST} RESULT_VARIABLE first_status OUTPUT_VARIABLE first_out ERROR_VARIABLE first_err)
   message("${first_out}${first_err}")
 endif()
-execute_process(COMMAND ${COMMAND} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(input "")
+if(INPUT)
+  set(input INPUT_FILE "${INPUT}")
+endif()
+execute_process(COMMAND ${COMMAND} ${input} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 message("${out}${err}")
 
 # Appends to problems what text (named what) lacks of expect or holds of forbid.

@@ -147,6 +147,32 @@ TEST(MaskedOpenString, HidesPasswordsOnly) {
   EXPECT_STREQ(null.text(), "");
 }
 
+// Blanks around the keyword or its '=', and values without the "P/" marker:
+// the client may never see such an option, but the record shows the string
+// as the transaction manager passed it.
+TEST(MaskedOpenString, HidesEveryFormOfAccountOption) {
+  struct Row {
+    const char* source;
+    const char* shown;
+  } rows[] = {
+      {"ORACLE_XA+Acc =P/scott/pw+DB=x", "ORACLE_XA+Acc =P/scott/****+DB=x"},
+      {"ORACLE_XA+ Acc=P/scott/pw+DB=x", "ORACLE_XA+ Acc=P/scott/****+DB=x"},
+      {"ORACLE_XA+Acc\t=P/scott/pw", "ORACLE_XA+Acc\t=P/scott/****"},
+      {"ORACLE_XA+Acc=scott/pw+DB=x", "ORACLE_XA+Acc=scott/****+DB=x"},
+      {"ORACLE_XA+Acc=pw+DB=x", "ORACLE_XA+Acc=****+DB=x"},
+  };
+  for (const Row& row : rows) {
+    MaskedOpenString masked(row.source);
+    ASSERT_NE(masked.text(), nullptr) << row.source;
+    EXPECT_STREQ(masked.text(), row.shown) << row.source;
+  }
+  // A string too long to be masked on the stack is masked in a copy.
+  const std::string longSource = "ORACLE_XA+Acc=P/u/pw+DB=" + std::string(300, 'x');
+  MaskedOpenString masked(longSource.c_str());
+  ASSERT_NE(masked.text(), nullptr);
+  EXPECT_EQ(std::string(masked.text()), "ORACLE_XA+Acc=P/u/****+DB=" + std::string(300, 'x'));
+}
+
 TEST(MaskedOpenString, CopyThatCannotBeHadShowsNothing) {
   fault::arm(fault::Point::kAllocation, 1);
   MaskedOpenString masked("ORACLE_XA+Acc=P/u/secret");

@@ -230,9 +230,10 @@ bool reportTraceOption(const Option& option, Findings* findings) {
     findings->warn(taken + "trace level " + (one ? "1" : "0") +
                    ", which starts no tracing (only 2 does)");
   } else if (space != std::string::npos) {
-    findings->warn(taken + what + " \"" + name + "\"; the text after the space is dropped");
+    findings->warn(taken + what + " \"" + maskPassword(name) +
+                   "\"; the text after the space is dropped");
   } else {
-    findings->ok(taken + what + " \"" + name + "\"");
+    findings->ok(taken + what + " \"" + maskPassword(name) + "\"");
   }
   return true;
 }
@@ -240,7 +241,7 @@ bool reportTraceOption(const Option& option, Findings* findings) {
 void reportDroppedOption(const Option& option, Findings* findings) {
   const std::string own = kTraceDllKeyword;
   const std::string other = own == "TraceDll64" ? "TraceDll32" : "TraceDll64";
-  std::string reason = "unknown option \"+" + option.keyword + "\"";
+  std::string reason = "unknown option \"" + maskPassword("+" + option.keyword) + "\"";
   if (sameIgnoringCase(option.keyword, other)) {
     reason = "this is a " + std::to_string(sizeof(void*) * 8) + "-bit process, which reads +" + own;
   } else if (!option.hasValue && !option.last) {
@@ -261,7 +262,8 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
   size_t at = source.find('+', 9);
   const std::string leading =
       source.substr(9, at == std::string::npos ? std::string::npos : at - 9);
-  if (!leading.empty()) findings->warn("dropped \"" + leading + "\": text outside an option");
+  if (!leading.empty())
+    findings->warn("dropped \"" + maskPassword(leading) + "\": text outside an option");
   while (at != std::string::npos) {
     const size_t next = source.find('+', at + 1);
     Option option;
@@ -329,14 +331,16 @@ void checkOpenString(const std::string& source, Findings* findings) {
     findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) +
                    ": the MQ switch will not trace");
   } else {
-    findings->ok("MQ switch: traces through \"" + std::string(library) + "\" to " +
+    findings->ok("MQ switch: traces through \"" + maskPassword(library) + "\" to " +
                  (file == nullptr ? std::string("the library's default log")
-                                  : "\"" + std::string(file) + "\""));
+                                  : "\"" + maskPassword(file) + "\""));
   }
 }
 
-void checkTraceLibrary(const std::string& name, Findings* findings) {
-  platform::Library* library = platform::libraryLoad(name.c_str());
+void checkTraceLibrary(const std::string& file, Findings* findings) {
+  platform::Library* library = platform::libraryLoad(file.c_str());
+  // The name may come from the open string: it is shown as the rest of it is.
+  const std::string name = maskPassword(file);
   if (library == nullptr) {
     findings->fail("the trace library " + name + " does not load: tracing stays off");
     return;

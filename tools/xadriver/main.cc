@@ -4,6 +4,7 @@
 // xa_open that answers XAER_RMERR.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/check.h"
+#include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 
@@ -39,6 +41,8 @@ const char kUsage[] =
     "                    (default "
     "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo);\n"
     "                    for check, the open string to analyse\n"
+    "  --open-file FILE  the same, read from FILE (- for standard input): one line,\n"
+    "                    so that no password need be on a command line\n"
     "  --rmid N          the (first) rmid of a scenario (default 1)\n"
     "  --threads N       threads of the threads scenario, one rmid each (default 4)\n"
     "  --trace-lib NAME  check: the trace library to examine (default: the one the\n"
@@ -57,11 +61,14 @@ const char kUsage[] =
     "              commits per rmid; checks which thread each client call ran on\n"
     "  all         two-phase, one-phase, rollback, read-only and threads\n"
     "\n"
+    "Every open string the driver prints shows the password of its Acc option as\n"
+    "****. An open string may not hold a line break.\n"
+    "\n"
     "script: one call per line (# starts a comment):\n"
     "  open RMID \"OPEN STRING\" [FLAGS] [expect RESULT]\n"
     "  close RMID [FLAGS] [expect RESULT]\n"
     "  start|end|prepare|commit|rollback|forget RMID XID [FLAGS] [expect RESULT]\n"
-    "  recover RMID COUNT [FLAGS] [expect RESULT]\n"
+    "  recover RMID COUNT [FLAGS] [expect RESULT]    COUNT at most 10000\n"
     "  complete RMID [FLAGS] [expect RESULT]\n"
     "  work RMID [expect RESULT]    one unit of work through the rmid's service context\n"
     "  crash                        end the process at once\n"
@@ -89,18 +96,65 @@ struct Options {
   std::string argument;
 };
 
+// An argument as a message quotes it: an open string given in the wrong place
+// shows no password.
+std::string shownArgument(const std::string& argument) {
+  return "'" + maskPassword(argument) + "'";
+}
+
 [[noreturn]] void usageError(const std::string& message) {
   std::fprintf(stderr, "xadriver: %s (see xadriver --help)\n", message.c_str());
   std::exit(kExitUsage);
 }
 
 int parseCount(const std::string& option, const std::string& text, int lowest, int highest) {
-  char* end = nullptr;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || value < lowest || value > highest)
+  long long value = 0;
+  if (!parseInteger(text, lowest, highest, &value))
     usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
-               std::to_string(highest));
+               std::to_string(highest) + ", not " + shownArgument(text));
   return static_cast<int>(value);
+}
+
+// An open string the driver can pass on: one line. The message names where the
+// string came from and never shows it.
+void checkOpenString(const std::string& origin, const std::string& open) {
+  if (open.find('\n') != std::string::npos)
+    usageError(origin + ": the open string holds a line break");
+  if (open.find('\r') != std::string::npos)
+    usageError(origin + ": the open string holds a carriage return");
+}
+
+// Reads the open string from a file, or standard input for "-": its one
+// non-empty line, without the line end (a "\r\n" counts as one). The file may
+// be at most kMaxOpenFileBytes long.
+std::string readOpenFile(const std::string& name) {
+  constexpr size_t kMaxOpenFileBytes = 65536;
+  const std::string origin = "--open-file " + shownArgument(name);
+  std::error_code ignored;
+  if (name != "-" && std::filesystem::is_directory(name, ignored))
+    usageError(origin + ": a directory, not a file");
+  std::FILE* file = name == "-" ? stdin : std::fopen(name.c_str(), "rb");
+  if (file == nullptr) usageError(origin + ": cannot open it");
+  std::string content(kMaxOpenFileBytes + 1, '\0');
+  content.resize(std::fread(&content[0], 1, content.size(), file));
+  const bool failed = std::ferror(file) != 0;
+  if (file != stdin) std::fclose(file);
+  if (failed) usageError(origin + ": cannot read it");
+  if (content.size() > kMaxOpenFileBytes)
+    usageError(origin + ": longer than " + std::to_string(kMaxOpenFileBytes) + " bytes");
+  if (content.find('\0') != std::string::npos) usageError(origin + ": it holds a NUL byte");
+  std::string open;
+  int lines = 0;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (++lines > 1) usageError(origin + ": more than one non-empty line");
+    open = line;
+  }
+  if (lines == 0) usageError(origin + ": no open string in it");
+  checkOpenString(origin, open);
+  return open;
 }
 
 std::string programDir(const char* argv0) {
@@ -125,10 +179,16 @@ Options parseOptions(int argc, char** argv) {
       options.module = value();
     } else if (arg == "--tm") {
       const std::string tm = value();
-      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not '" + tm + "'");
+      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not " + shownArgument(tm));
       options.dtc = tm == "dtc";
-    } else if (arg == "--open") {
-      options.open = value();
+    } else if (arg == "--open" || arg == "--open-file") {
+      if (options.hasOpen) usageError("give the open string once, by --open or --open-file");
+      if (arg == "--open") {
+        options.open = value();
+        checkOpenString(arg, options.open);
+      } else {
+        options.open = readOpenFile(value());
+      }
       options.hasOpen = true;
     } else if (arg == "--rmid") {
       options.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 64);
@@ -137,7 +197,7 @@ Options parseOptions(int argc, char** argv) {
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
     } else if (arg.size() > 1 && arg[0] == '-') {
-      usageError("unknown option " + arg);
+      usageError("unknown option " + shownArgument(arg));
     } else {
       words.push_back(arg);
     }
@@ -152,7 +212,7 @@ Options parseOptions(int argc, char** argv) {
                  (options.command == "run" ? "scenario" : "file"));
     options.argument = words[1];
   } else {
-    usageError("unknown command '" + options.command + "'");
+    usageError("unknown command " + shownArgument(options.command));
   }
   return options;
 }
@@ -161,13 +221,13 @@ std::vector<Step> parseOrDie(const std::string& text, const std::string& origin)
   std::vector<Step> steps;
   std::string error;
   if (!parseScript(text, &steps, &error)) {
-    std::fprintf(stderr, "xadriver: %s: %s\n", origin.c_str(), error.c_str());
+    std::fprintf(stderr, "xadriver: %s: %s\n", maskPassword(origin).c_str(), error.c_str());
     std::exit(kExitUsage);
   }
   return steps;
 }
 
-std::string threadScript(int rmid, const std::string& open) {
+std::string threadScript(int rmid) {
   std::string body;
   for (int k = 1; k <= 3; ++k) {
     const std::string xid = "mt-" + std::to_string(rmid) + "-" + std::to_string(k) + "/b";
@@ -176,10 +236,7 @@ std::string threadScript(int rmid, const std::string& open) {
             " expect XA_OK\n" + "prepare " + r + xid + " expect XA_OK\ncommit " + r + xid +
             " expect XA_OK\n";
   }
-  std::string opened = open;
-  for (size_t at = opened.find("{rmid}"); at != std::string::npos; at = opened.find("{rmid}"))
-    opened.replace(at, 6, std::to_string(rmid));
-  return "open " + std::to_string(rmid) + " \"" + opened + "\" expect XA_OK\n" + body + "close " +
+  return "open " + std::to_string(rmid) + " \"\" expect XA_OK\n" + body + "close " +
          std::to_string(rmid) + " expect XA_OK\n";
 }
 
@@ -207,7 +264,8 @@ bool runThreads(const Target& target, const ClientProbe& probe, const Options& o
   for (int i = 0; i < options.threads; ++i) {
     ThreadJob& job = jobs[static_cast<size_t>(i)];
     job.session = &sessions[static_cast<size_t>(i)];
-    job.steps = parseOrDie(threadScript(options.rmid + i, options.open), "threads");
+    job.steps = parseOrDie(threadScript(options.rmid + i), "threads");
+    setOpenStrings(&job.steps, options.open);
     job.done = platform::semaphoreCreate();
   }
   for (ThreadJob& job : jobs) {
@@ -231,12 +289,14 @@ bool runThreads(const Target& target, const ClientProbe& probe, const Options& o
 bool runScenario(const Target& target, const ClientProbe& probe, const Options& options,
                  const std::string& name) {
   if (name == "threads") return runThreads(target, probe, options);
-  const std::string text = scenarioScript(name, options.rmid, options.open);
-  if (text.empty()) usageError("unknown scenario '" + name + "'");
+  const std::string text = scenarioScript(name, options.rmid);
+  if (text.empty()) usageError("unknown scenario " + shownArgument(name));
+  std::vector<Step> steps = parseOrDie(text, name);
+  setOpenStrings(&steps, options.open);
   std::printf("== %s\n", name.c_str());
   std::fflush(stdout);
   Session session(target, probe, false, "");
-  session.run(parseOrDie(text, name));
+  session.run(steps);
   session.checkThreads();
   return session.failures() == 0;
 }
@@ -266,15 +326,21 @@ int runMain(int argc, char** argv) {
 
   std::vector<Step> scriptSteps;
   if (options.command == "script") {
-    std::ifstream in(options.argument);
-    if (!in) usageError("cannot read the script " + options.argument);
+    std::error_code ignored;
+    if (std::filesystem::is_directory(options.argument, ignored))
+      usageError("the script " + shownArgument(options.argument) + " is a directory, not a file");
+    std::ifstream in(options.argument, std::ios::binary);
+    if (!in) usageError("cannot read the script " + shownArgument(options.argument));
     std::stringstream text;
     text << in.rdbuf();
+    if (in.bad()) usageError("cannot read the script " + shownArgument(options.argument));
     scriptSteps = parseOrDie(text.str(), options.argument);
+    if (scriptSteps.empty())
+      usageError("the script " + shownArgument(options.argument) + " holds no calls");
   } else {
     bool known = options.argument == "threads" || options.argument == "all";
     for (int i = 0; i < kScenarioCount; ++i) known = known || options.argument == kScenarioNames[i];
-    if (!known) usageError("unknown scenario '" + options.argument + "'");
+    if (!known) usageError("unknown scenario " + shownArgument(options.argument));
   }
 
   Target target;

@@ -1,5 +1,7 @@
 #include "tools/xadriver/open_text.h"
 
+#include "support/open_mask.h"
+
 namespace zp {
 namespace xadriver {
 namespace {
@@ -37,18 +39,11 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 std::string maskPassword(const std::string& text) {
-  std::string out = text.substr(0, text.find('+'));
-  forEachOption(text, [&](size_t begin, size_t end) {
-    size_t value = 0;
-    std::string option = text.substr(begin, end - begin);
-    if (hasKeyword(text, begin, end, "ACC", &value)) {
-      const size_t first = text.find('/', value);
-      const size_t second = first < end ? text.find('/', first + 1) : std::string::npos;
-      if (second < end) option = text.substr(begin, second + 1 - begin) + "****";
-    }
-    out += option;
-  });
-  return out;
+  const size_t length = mask_open_string(text.data(), text.size(), nullptr, 0);
+  std::string masked(length + 1, '\0');
+  mask_open_string(text.data(), text.size(), &masked[0], masked.size());
+  masked.resize(length);
+  return masked;
 }
 
 std::string dbValue(const std::string& text) {

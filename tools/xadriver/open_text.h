@@ -8,9 +8,10 @@
 namespace zp {
 namespace xadriver {
 
-// The text with the password of every "+Acc=P/user/password" option (keyword
-// in any letter case) shown as "****": everything after the value's second
-// '/' up to the next '+' or the end. A value with fewer than two '/' stays.
+// The text as the driver may print it: the password of every account option
+// masked by the module's own rule (mask_open_string, support/open_mask.h).
+// Every open string, option or piece of one that the driver prints goes
+// through it.
 std::string maskPassword(const std::string& text);
 
 // The value of the first "+DB=" option (keyword in any letter case), or "".

@@ -1,8 +1,11 @@
 #include "tools/xadriver/script.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <sstream>
 
+#include "tools/xadriver/open_text.h"
 #include "tools/xadriver/xa_names.h"
 #include "zpor8dtc23/xa.h"
 
@@ -47,18 +50,34 @@ bool splitWords(const std::string& line, std::vector<std::string>* words, std::s
   return true;
 }
 
-bool parseInteger(const std::string& text, long* value) {
-  char* end = nullptr;
-  *value = std::strtol(text.c_str(), &end, 10);
-  return !text.empty() && *end == '\0';
-}
-
 bool takesXid(Op op) {
   return op == Op::kStart || op == Op::kEnd || op == Op::kPrepare || op == Op::kCommit ||
          op == Op::kRollback || op == Op::kForget;
 }
 
-bool parseStep(const std::vector<std::string>& words, Step* step, std::string* error) {
+// A word of the line as a message may quote it. Words after an open string
+// that holds a password may be pieces of it: they are not shown.
+class WordQuoter {
+ public:
+  explicit WordQuoter(const std::string& line) : secret_(maskPassword(line) != line) {}
+  void passOpenString() { afterOpen_ = true; }
+  std::string operator()(const std::string& word) const {
+    return afterOpen_ && secret_ ? "(a word not shown: the line holds a password)"
+                                 : "'" + word + "'";
+  }
+
+ private:
+  bool secret_;
+  bool afterOpen_ = false;
+};
+
+std::string range(long long lowest, long long highest) {
+  return "from " + std::to_string(lowest) + " to " + std::to_string(highest);
+}
+
+bool parseStep(const std::vector<std::string>& words, const std::string& line, Step* step,
+               std::string* error) {
+  WordQuoter quote(line);
   bool known = false;
   for (const OpName& name : kOps) {
     if (words[0] == name.name) {
@@ -76,9 +95,14 @@ bool parseStep(const std::vector<std::string>& words, Step* step, std::string* e
     return false;
   }
   size_t at = 1;
-  long number = 0;
-  if (at >= words.size() || !parseInteger(words[at], &number)) {
+  long long number = 0;
+  if (at >= words.size()) {
     *error = words[0] + " needs an rmid";
+    return false;
+  }
+  if (!parseInteger(words[at], INT_MIN, INT_MAX, &number)) {
+    *error = words[0] + " needs an rmid, an int " + range(INT_MIN, INT_MAX) + ", not " +
+             quote(words[at]);
     return false;
   }
   step->rmid = static_cast<int>(number);
@@ -89,6 +113,11 @@ bool parseStep(const std::vector<std::string>& words, Step* step, std::string* e
       return false;
     }
     step->text = words[at++];
+    quote.passOpenString();
+    if (step->text.find('\r') != std::string::npos) {
+      *error = "the open string holds a carriage return";
+      return false;
+    }
   } else if (takesXid(step->op)) {
     if (at >= words.size()) {
       *error = words[0] + " needs an XID";
@@ -104,31 +133,37 @@ bool parseStep(const std::vector<std::string>& words, Step* step, std::string* e
       return false;
     }
   } else if (step->op == Op::kRecover) {
-    if (at >= words.size() || !parseInteger(words[at], &step->count)) {
+    if (at >= words.size()) {
       *error = "recover needs a count";
       return false;
     }
+    if (!parseInteger(words[at], LONG_MIN, kMaxRecoverCount, &number)) {
+      *error = "recover needs a count " + range(LONG_MIN, kMaxRecoverCount) +
+               " (an XID is allocated for each), not " + quote(words[at]);
+      return false;
+    }
+    step->count = static_cast<long>(number);
     ++at;
   }
   step->flags = step->op == Op::kEnd ? TMSUCCESS : 0;
   if (step->op == Op::kRecover) step->flags = TMSTARTRSCAN | TMENDRSCAN;
   if (at < words.size() && words[at] != "expect") {
     if (step->op == Op::kWork || !parseFlags(words[at], &step->flags)) {
-      *error = "bad flags '" + words[at] + "'";
+      *error = "bad flags " + quote(words[at]);
       return false;
     }
     ++at;
   }
   if (at < words.size() && words[at] == "expect") {
     if (at + 1 >= words.size() || !parseResult(words[at + 1], &step->expected)) {
-      *error = "expect needs an XA result name or a number";
+      *error = "expect needs an XA result name or a number " + range(INT_MIN, INT_MAX);
       return false;
     }
     step->checked = true;
     at += 2;
   }
   if (at != words.size()) {
-    *error = "unexpected '" + words[at] + "'";
+    *error = "unexpected " + quote(words[at]);
     return false;
   }
   return true;
@@ -145,6 +180,19 @@ const char* const kScenarioNames[] = {"two-phase", "one-phase", "rollback",
                                       "read-only", "crash",     "recover"};
 const int kScenarioCount = 6;
 
+bool parseInteger(const std::string& text, long long lowest, long long highest, long long* value) {
+  const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (digits >= text.size()) return false;
+  for (size_t i = digits; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  errno = 0;
+  const long long number = std::strtoll(text.c_str(), nullptr, 10);
+  if (errno == ERANGE || number < lowest || number > highest) return false;
+  *value = number;
+  return true;
+}
+
 const char* stepName(Op op) {
   for (const OpName& name : kOps) {
     if (name.op == op) return name.name;
@@ -160,8 +208,11 @@ bool parseScript(const std::string& source, std::vector<Step>* steps, std::strin
     std::string message;
     Step step;
     step.line = number;
-    if (!splitWords(line, &words, &message) ||
-        (!words.empty() && !parseStep(words, &step, &message))) {
+    bool good = line.find('\0') == std::string::npos;
+    if (!good) message = "a NUL byte";
+    good = good && splitWords(line, &words, &message);
+    good = good && (words.empty() || parseStep(words, line, &step, &message));
+    if (!good) {
       *error = "line " + std::to_string(number) + ": " + message;
       return false;
     }
@@ -170,7 +221,7 @@ bool parseScript(const std::string& source, std::vector<Step>* steps, std::strin
   return true;
 }
 
-std::string scenarioScript(const std::string& name, int rmid, const std::string& openString) {
+std::string scenarioScript(const std::string& name, int rmid) {
   std::string script;
   if (name == "two-phase") {
     script =
@@ -202,14 +253,19 @@ std::string scenarioScript(const std::string& name, int rmid, const std::string&
   }
   if (name != "crash" && name != "recover")
     script = "open R \"OPEN\" expect XA_OK\n" + script + "close R expect XA_OK\n";
-  std::string open = openString;
-  replaceAll(&open, "{rmid}", std::to_string(rmid));
   replaceAll(&script, " R ", " " + std::to_string(rmid) + " ");
   replaceAll(&script, "-R/", "-" + std::to_string(rmid) + "/");
   replaceAll(&script, " R\n", " " + std::to_string(rmid) + "\n");
-  // Last, so that the open string itself is never rewritten.
-  replaceAll(&script, "\"OPEN\"", "\"" + open + "\"");
+  replaceAll(&script, "\"OPEN\"", "\"\"");
   return script;
+}
+
+void setOpenStrings(std::vector<Step>* steps, const std::string& openString) {
+  for (Step& step : *steps) {
+    if (step.op != Op::kOpen) continue;
+    step.text = openString;
+    replaceAll(&step.text, "{rmid}", std::to_string(step.rmid));
+  }
 }
 
 }  // namespace xadriver

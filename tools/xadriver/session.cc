@@ -204,10 +204,10 @@ void Session::runOne(const Step& step, XID* xid) {
     std::string via;
     if (target_.dtc && target_.dtcSvcCtx != nullptr) {
       svc = target_.dtcSvcCtx(step.rmid, &db[0]);
-      via = "hkXaoSvcCtx(" + std::to_string(step.rmid) + ", " + quoted(db) + ")";
+      via = "hkXaoSvcCtx(" + std::to_string(step.rmid) + ", " + quoted(maskPassword(db)) + ")";
     } else if (!target_.dtc && target_.mqSvcCtx != nullptr) {
       svc = target_.mqSvcCtx(&db[0]);
-      via = "hkMQXaoSvcCtx(" + quoted(db) + ")";
+      via = "hkMQXaoSvcCtx(" + quoted(maskPassword(db)) + ")";
     }
     int result = XAER_RMERR;
     uint32_t thread = 0;

@@ -1,5 +1,7 @@
 #include "tools/xadriver/xa_names.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -56,14 +58,21 @@ const NamedFlag kFlags[] = {
     {"TMJOIN", TMJOIN},         {"TMMIGRATE", TMMIGRATE},
 };
 
-bool parseNumber(const std::string& text, long* value) {
-  if (text.empty()) return false;
+// A number in C notation (decimal, 0x hexadecimal or 0 octal) within
+// [lowest, highest], nothing before or after it.
+bool parseNumber(const std::string& text, long long lowest, long long highest, long long* value) {
+  const size_t digits = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (digits >= text.size() || text[digits] < '0' || text[digits] > '9') return false;
   char* end = nullptr;
+  errno = 0;
   const long long number = std::strtoll(text.c_str(), &end, 0);
-  if (*end != '\0') return false;
-  *value = static_cast<long>(number);
+  if (*end != '\0' || errno == ERANGE || number < lowest || number > highest) return false;
+  *value = number;
   return true;
 }
+
+// Flags are 32-bit patterns, written as names or as unsigned numbers.
+constexpr long long kFlagsHighest = 0xffffffffLL;
 
 }  // namespace
 
@@ -81,8 +90,8 @@ bool parseResult(const std::string& text, int* result) {
       return true;
     }
   }
-  long value = 0;
-  if (!parseNumber(text, &value)) return false;
+  long long value = 0;
+  if (!parseNumber(text, INT_MIN, INT_MAX, &value)) return false;
   *result = static_cast<int>(value);
   return true;
 }
@@ -113,8 +122,9 @@ bool parseFlags(const std::string& text, long* flags) {
     size_t bar = text.find('|', at);
     if (bar == std::string::npos) bar = text.size();
     const std::string word = text.substr(at, bar - at);
-    long bit = 0;
-    bool known = word == "TMNOFLAGS" || parseNumber(word, &bit);
+    long long number = 0;
+    bool known = word == "TMNOFLAGS" || parseNumber(word, 0, kFlagsHighest, &number);
+    long bit = static_cast<long>(static_cast<unsigned long>(number));
     for (const NamedFlag& named : kFlags) {
       if (word == named.name) {
         bit = static_cast<long>(named.value);
