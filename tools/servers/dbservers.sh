@@ -13,7 +13,8 @@
 #
 # DIR/connections names: bank_a (PostgreSQL), bank_b (MariaDB), test_pg and
 # test_my (databases for the tests). User zpsqlxa, password zpsqlxa on both.
-# Every wait is bounded (ZP_DB_WAIT seconds, default 30).
+# Every wait is bounded (ZP_DB_WAIT seconds, default 30). ZP_PG_MAX_PREPARED
+# sets PostgreSQL's max_prepared_transactions (default 64).
 set -euo pipefail
 
 WAIT=${ZP_DB_WAIT:-30}
@@ -100,7 +101,7 @@ pg_up() {  # dir
   rm -f "$d/.s.PGSQL.5432" "$d/.s.PGSQL.5432.lock"
   server_prefix "$(pg_user)"
   "${PREFIX[@]}" "$PG_BIN/postgres" -D "$d/data" -k "$d" -p 5432 \
-    -c listen_addresses='' -c max_prepared_transactions=64 -c max_connections=100 \
+    -c listen_addresses='' -c max_prepared_transactions="${ZP_PG_MAX_PREPARED:-64}" -c max_connections=100 \
     -c lock_timeout=10s -c deadlock_timeout=200ms -c fsync=off -c synchronous_commit=off \
     -c shared_buffers=16MB -c logging_collector=off >>"$d/server.log" 2>&1 &
   echo $! >"$d/server.pid"
@@ -144,7 +145,8 @@ my_up() {  # dir
   server_prefix "$(my_user)"
   "${PREFIX[@]}" mariadbd --no-defaults --datadir="$d/data" --socket="$d/mysqld.sock" \
     --skip-networking --pid-file="$d/mariadbd.pid" --log-error="$d/server.log" \
-    --innodb-lock-wait-timeout=10 --lock-wait-timeout=10 --innodb-buffer-pool-size=32M \
+    --innodb-lock-wait-timeout=10 --lock-wait-timeout=10 --innodb-rollback-on-timeout=ON \
+    --innodb-buffer-pool-size=32M \
     --innodb-log-file-size=16M --innodb-flush-log-at-trx-commit=2 --max-connections=200 \
     >>"$d/server.out" 2>&1 &
   echo $! >"$d/server.pid"

@@ -44,8 +44,10 @@ class Backend {
 
 // Opens a connection for info to target. On failure returns null with an XA
 // code (XAER_RMERR, XAER_INVAL) in *code and one line in *error.
-std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& info, int* code, std::string* error);
-std::unique_ptr<Backend> open_mariadb(const Target& target, const OpenInfo& info, int* code, std::string* error);
+std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& info, int* code,
+                                       std::string* error);
+std::unique_ptr<Backend> open_mariadb(const Target& target, const OpenInfo& info, int* code,
+                                      std::string* error);
 
 }  // namespace sqlxa
 }  // namespace zp

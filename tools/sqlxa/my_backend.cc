@@ -3,10 +3,16 @@
 // the fetched lengths. XA END is sent when the branch is next prepared,
 // committed or rolled back, so that the library's own suspend and join of a
 // branch (kept in sqlxa.cc) need nothing of the server.
+//
+// A MariaDB session keeps the branch it prepared: it can start no other, and
+// no other session can complete it, until it disconnects. So after XA PREPARE
+// the connection is made anew in the same MYSQL record, whose address the
+// application holds.
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -49,8 +55,52 @@ int rollback_reason(unsigned error) {
 
 class MyBackend : public Backend {
  public:
-  explicit MyBackend(MYSQL* connection) : connection_(connection) {}
-  ~MyBackend() override { mysql_close(connection_); }
+  MyBackend(const Target& target, const OpenInfo& info) : target_(target), info_(info) {}
+  ~MyBackend() override {
+    if (connected_) mysql_close(connection_);
+  }
+
+  // Connects the MYSQL record (again); false with one line in error.
+  bool connect(std::string* error) {
+    if (connected_) mysql_close(connection_);
+    connected_ = false;
+    if (mysql_init(connection_) == nullptr) {
+      *error = "cannot set up a MariaDB connection";
+      return false;
+    }
+    connected_ = true;
+    unsigned connect_timeout = 10;
+    // A read or write that waits longer than a lock wait could is a lost server.
+    unsigned io_timeout = static_cast<unsigned>(info_.lock_wait > 0 ? info_.lock_wait + 60 : 600);
+    mysql_options(connection_, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+    mysql_options(connection_, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
+    mysql_options(connection_, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
+    const std::string& user = info_.user.empty() ? target_.user : info_.user;
+    const std::string& password = info_.user.empty() ? target_.password : info_.password;
+    if (mysql_real_connect(connection_, target_.host.c_str(), user.c_str(), password.c_str(),
+                           target_.database.c_str(), target_.port,
+                           target_.socket.empty() ? nullptr : target_.socket.c_str(),
+                           0) == nullptr) {
+      *error = std::string("cannot connect to MariaDB: ") + mysql_error(connection_);
+      return false;
+    }
+    const char* server = mysql_get_server_info(connection_);
+    if (server == nullptr || std::strstr(server, "MariaDB") == nullptr ||
+        mysql_get_server_version(connection_) < kMinimumVersion) {
+      *error = std::string("the server is '") + (server == nullptr ? "" : server) +
+               "'; XA needs MariaDB 10.5.2 or later";
+      return false;
+    }
+    if (info_.lock_wait > 0) {
+      std::string seconds = std::to_string(info_.lock_wait);
+      if (run("SET SESSION innodb_lock_wait_timeout = " + seconds +
+              ", lock_wait_timeout = " + seconds) != 0) {
+        *error = "cannot set the lock wait timeouts on MariaDB";
+        return false;
+      }
+    }
+    return true;
+  }
 
   void* native() override { return connection_; }
   bool lost() const override { return lost_; }
@@ -88,8 +138,15 @@ class MyBackend : public Backend {
 
   // Ends and then prepares or commits in one phase.
   int finish(const XID& xid, const std::string& statement) {
+    // The application's last statement on the handle: when the server rolled
+    // the branch back for it, XA END only says the branch is rollback-only.
+    unsigned last = mysql_errno(connection_);
     unsigned error = 0;
     int reason = end(xid, &error);
+    if (error == ER_XAER_RMFAIL) {
+      reason = rollback_reason(last);
+      if (reason == 0) reason = XA_RBROLLBACK;
+    }
     if (error == 0) {
       error = run(statement);
       if (error == 0) return XA_OK;
@@ -103,7 +160,16 @@ class MyBackend : public Backend {
     return rollback_error == 0 ? XA_RBOTHER : XAER_RMERR;
   }
 
-  int prepare(const XID& xid) override { return finish(xid, "XA PREPARE " + xid_to_mariadb(xid)); }
+  int prepare(const XID& xid) override {
+    int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
+    std::string error;
+    if (code == XA_OK && !connect(&error)) {
+      // The branch is prepared; the next call on this connection says it is lost.
+      std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n", error.c_str());
+      lost_ = true;
+    }
+    return code;
+  }
   int commit_one_phase(const XID& xid) override {
     return finish(xid, "XA COMMIT " + xid_to_mariadb(xid) + " ONE PHASE");
   }
@@ -125,8 +191,12 @@ class MyBackend : public Backend {
     return XAER_RMERR;
   }
 
-  int commit_prepared(const XID& xid) override { return complete("XA COMMIT " + xid_to_mariadb(xid)); }
-  int rollback_prepared(const XID& xid) override { return complete("XA ROLLBACK " + xid_to_mariadb(xid)); }
+  int commit_prepared(const XID& xid) override {
+    return complete("XA COMMIT " + xid_to_mariadb(xid));
+  }
+  int rollback_prepared(const XID& xid) override {
+    return complete("XA ROLLBACK " + xid_to_mariadb(xid));
+  }
 
   int list_prepared(std::vector<XID>* xids) override {
     static const char kRecover[] = "XA RECOVER";
@@ -143,14 +213,16 @@ class MyBackend : public Backend {
     xids->clear();
     while (MYSQL_ROW row = mysql_fetch_row(result)) {
       unsigned long* lengths = mysql_fetch_lengths(result);
-      if (row[0] == nullptr || row[1] == nullptr || row[2] == nullptr || row[3] == nullptr) continue;
+      if (row[0] == nullptr || row[1] == nullptr || row[2] == nullptr || row[3] == nullptr)
+        continue;
       XID xid{};
       xid.formatID = std::strtol(row[0], nullptr, 10);
       xid.gtrid_length = std::strtol(row[1], nullptr, 10);
       xid.bqual_length = std::strtol(row[2], nullptr, 10);
       // The data column holds both parts as raw bytes; anything that does not
       // add up is not an XID this library could have written.
-      if (!xid_is_valid(xid) || lengths[3] != static_cast<unsigned long>(xid.gtrid_length + xid.bqual_length)) {
+      if (!xid_is_valid(xid) ||
+          lengths[3] != static_cast<unsigned long>(xid.gtrid_length + xid.bqual_length)) {
         continue;
       }
       std::memcpy(xid.data, row[3], lengths[3]);
@@ -161,7 +233,11 @@ class MyBackend : public Backend {
   }
 
  private:
-  MYSQL* connection_;
+  Target target_;
+  OpenInfo info_;
+  MYSQL record_{};
+  MYSQL* const connection_ = &record_;
+  bool connected_ = false;
   bool lost_ = false;
 };
 
@@ -170,43 +246,17 @@ bool library_ready = false;
 
 }  // namespace
 
-std::unique_ptr<Backend> open_mariadb(const Target& target, const OpenInfo& info, int* code, std::string* error) {
+std::unique_ptr<Backend> open_mariadb(const Target& target, const OpenInfo& info, int* code,
+                                      std::string* error) {
   *code = XAER_RMERR;
-  std::call_once(library_once, [] { library_ready = mysql_library_init(0, nullptr, nullptr) == 0; });
-  MYSQL* connection = library_ready ? mysql_init(nullptr) : nullptr;
-  if (connection == nullptr) {
+  std::call_once(library_once,
+                 [] { library_ready = mysql_library_init(0, nullptr, nullptr) == 0; });
+  if (!library_ready) {
     *error = "cannot set up the MariaDB client library";
     return nullptr;
   }
-  unsigned connect_timeout = 10;
-  // A read or write that waits longer than a lock wait could is a lost server.
-  unsigned io_timeout = static_cast<unsigned>(info.lock_wait > 0 ? info.lock_wait + 60 : 600);
-  mysql_options(connection, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
-  mysql_options(connection, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
-  mysql_options(connection, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
-  const std::string& user = info.user.empty() ? target.user : info.user;
-  const std::string& password = info.user.empty() ? target.password : info.password;
-  if (mysql_real_connect(connection, target.host.c_str(), user.c_str(), password.c_str(), target.database.c_str(),
-                         target.port, target.socket.empty() ? nullptr : target.socket.c_str(), 0) == nullptr) {
-    *error = std::string("cannot connect to MariaDB: ") + mysql_error(connection);
-    mysql_close(connection);
-    return nullptr;
-  }
-  auto backend = std::make_unique<MyBackend>(connection);
-  const char* server = mysql_get_server_info(connection);
-  if (server == nullptr || std::strstr(server, "MariaDB") == nullptr ||
-      mysql_get_server_version(connection) < kMinimumVersion) {
-    *error = std::string("the server is '") + (server == nullptr ? "" : server) +
-             "'; XA needs MariaDB 10.5.2 or later";
-    return nullptr;
-  }
-  if (info.lock_wait > 0) {
-    std::string seconds = std::to_string(info.lock_wait);
-    if (backend->run("SET SESSION innodb_lock_wait_timeout = " + seconds + ", lock_wait_timeout = " + seconds) != 0) {
-      *error = "cannot set the lock wait timeouts on MariaDB";
-      return nullptr;
-    }
-  }
+  auto backend = std::make_unique<MyBackend>(target, info);
+  if (!backend->connect(error)) return nullptr;
   return backend;
 }
 

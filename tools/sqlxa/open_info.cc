@@ -69,7 +69,8 @@ bool parse_mariadb(const std::string& uri, Target* target, std::string* error) {
     authority.erase(0, at + 1);
     size_t colon = credentials.find(':');
     if (!percent_decode(credentials.substr(0, colon), &target->user) ||
-        (colon != std::string::npos && !percent_decode(credentials.substr(colon + 1), &target->password))) {
+        (colon != std::string::npos &&
+         !percent_decode(credentials.substr(colon + 1), &target->password))) {
       *error = "a mariadb URI has a broken %-escape in its user or password";
       return false;
     }
@@ -89,10 +90,12 @@ bool parse_mariadb(const std::string& uri, Target* target, std::string* error) {
   size_t start = 0;
   while (!query.empty() && start <= query.size()) {
     size_t amp = query.find('&', start);
-    std::string pair = query.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
+    std::string pair =
+        query.substr(start, amp == std::string::npos ? std::string::npos : amp - start);
     size_t eq = pair.find('=');
     std::string key = pair.substr(0, eq);
-    if (key != "socket" || eq == std::string::npos || !percent_decode(pair.substr(eq + 1), &target->socket)) {
+    if (key != "socket" || eq == std::string::npos ||
+        !percent_decode(pair.substr(eq + 1), &target->socket)) {
       *error = "a mariadb URI takes only the parameter socket=PATH, not '" + key + "'";
       return false;
     }
@@ -118,7 +121,8 @@ bool parse_open_info(const std::string& text, OpenInfo* info, std::string* error
   }
   while (position < text.size()) {
     size_t next = text.find('+', position + 1);
-    std::string option = text.substr(position + 1, next == std::string::npos ? std::string::npos : next - position - 1);
+    std::string option = text.substr(
+        position + 1, next == std::string::npos ? std::string::npos : next - position - 1);
     position = next == std::string::npos ? text.size() : next;
     size_t eq = option.find('=');
     std::string keyword = lower(trim(option.substr(0, eq)));

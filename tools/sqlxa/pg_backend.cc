@@ -22,7 +22,9 @@ struct Outcome {
   std::vector<std::string> column;
 };
 
-bool sqlstate_class(const std::string& sqlstate, const char* cls) { return sqlstate.compare(0, 2, cls) == 0; }
+bool sqlstate_class(const std::string& sqlstate, const char* cls) {
+  return sqlstate.compare(0, 2, cls) == 0;
+}
 
 // Why a transaction the server rolled back at PREPARE or COMMIT failed.
 int rollback_reason(const std::string& sqlstate) {
@@ -113,11 +115,17 @@ class PgBackend : public Backend {
     return XAER_RMERR;
   }
 
-  int commit_prepared(const XID& xid) override { return complete("COMMIT PREPARED '" + xid_to_gid(xid) + "'"); }
-  int rollback_prepared(const XID& xid) override { return complete("ROLLBACK PREPARED '" + xid_to_gid(xid) + "'"); }
+  int commit_prepared(const XID& xid) override {
+    return complete("COMMIT PREPARED '" + xid_to_gid(xid) + "'");
+  }
+  int rollback_prepared(const XID& xid) override {
+    return complete("ROLLBACK PREPARED '" + xid_to_gid(xid) + "'");
+  }
 
   int list_prepared(std::vector<XID>* xids) override {
-    Outcome outcome = run("SELECT gid FROM pg_prepared_xacts WHERE database = current_database() ORDER BY prepared, gid");
+    Outcome outcome =
+        run("SELECT gid FROM pg_prepared_xacts WHERE database = current_database() ORDER BY "
+            "prepared, gid");
     if (!outcome.ok) return lost_ ? XAER_RMFAIL : XAER_RMERR;
     xids->clear();
     for (const std::string& gid : outcome.column) {
@@ -140,7 +148,8 @@ std::string first_line(const char* text) {
 
 }  // namespace
 
-std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& info, int* code, std::string* error) {
+std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& info, int* code,
+                                       std::string* error) {
   char* parse_error = nullptr;
   PQconninfoOption* parsed = PQconninfoParse(target.uri.c_str(), &parse_error);
   if (parsed == nullptr) {
@@ -164,7 +173,8 @@ std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& inf
   values.push_back(nullptr);
   PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 1);
   if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-    *error = "cannot connect to PostgreSQL: " + first_line(connection == nullptr ? "" : PQerrorMessage(connection));
+    *error = "cannot connect to PostgreSQL: " +
+             first_line(connection == nullptr ? "" : PQerrorMessage(connection));
     PQfinish(connection);
     *code = XAER_RMERR;
     return nullptr;
@@ -177,11 +187,14 @@ std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& inf
     return nullptr;
   }
   if (limit.column[0] == "0") {
-    *error = "the PostgreSQL server has max_prepared_transactions = 0, so it cannot prepare; set it above 0";
+    *error =
+        "the PostgreSQL server has max_prepared_transactions = 0, so it cannot prepare; set it "
+        "above 0";
     *code = XAER_RMERR;
     return nullptr;
   }
-  if (info.lock_wait > 0 && !backend->run("SET lock_timeout = '" + std::to_string(info.lock_wait) + "s'").ok) {
+  if (info.lock_wait > 0 &&
+      !backend->run("SET lock_timeout = '" + std::to_string(info.lock_wait) + "s'").ok) {
     *error = "cannot set lock_timeout on PostgreSQL";
     *code = XAER_RMERR;
     return nullptr;

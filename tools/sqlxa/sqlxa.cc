@@ -198,7 +198,8 @@ int sqlxa_end(XID* xid, int rmid, long flags) {
   int code = lookup(rmid, xid, &c);
   if (code != XA_OK) return code;
   if (!c->owns(*xid)) return XAER_NOTA;
-  if (c->state != BranchState::kActive && !(c->state == BranchState::kSuspended && flags != TMSUSPEND)) {
+  if (c->state != BranchState::kActive &&
+      !(c->state == BranchState::kSuspended && flags != TMSUSPEND)) {
     return XAER_PROTO;
   }
   c->state = flags == TMSUSPEND ? BranchState::kSuspended
@@ -338,20 +339,24 @@ static int xa_close_entry(char* info, int rmid, long flags) {
   return guarded("xa_close", rmid, [&] { return sqlxa_close(info, rmid, flags); });
 }
 static int xa_start_entry(XID* xid, int rmid, long flags) {
-  return guarded("xa_start", rmid, [&] { return within_xa(sqlxa_start(xid, rmid, flags), flags & TMJOIN); });
+  return guarded("xa_start", rmid,
+                 [&] { return within_xa(sqlxa_start(xid, rmid, flags), flags & TMJOIN); });
 }
 static int xa_end_entry(XID* xid, int rmid, long flags) {
   return guarded("xa_end", rmid, [&] { return within_xa(sqlxa_end(xid, rmid, flags), true); });
 }
 static int xa_rollback_entry(XID* xid, int rmid, long flags) {
-  return guarded("xa_rollback", rmid, [&] { return within_xa(sqlxa_rollback(xid, rmid, flags), true); });
+  return guarded("xa_rollback", rmid,
+                 [&] { return within_xa(sqlxa_rollback(xid, rmid, flags), true); });
 }
 static int xa_prepare_entry(XID* xid, int rmid, long flags) {
-  return guarded("xa_prepare", rmid, [&] { return within_xa(sqlxa_prepare(xid, rmid, flags), true); });
+  return guarded("xa_prepare", rmid,
+                 [&] { return within_xa(sqlxa_prepare(xid, rmid, flags), true); });
 }
 static int xa_commit_entry(XID* xid, int rmid, long flags) {
-  return guarded("xa_commit", rmid,
-                 [&] { return within_xa(sqlxa_commit(xid, rmid, flags), (flags & TMONEPHASE) != 0); });
+  return guarded("xa_commit", rmid, [&] {
+    return within_xa(sqlxa_commit(xid, rmid, flags), (flags & TMONEPHASE) != 0);
+  });
 }
 static int xa_recover_entry(XID* xids, long count, int rmid, long flags) {
   return guarded("xa_recover", rmid, [&] { return sqlxa_recover(xids, count, rmid, flags); });
@@ -364,9 +369,11 @@ static int xa_complete_entry(int* handle, int* retval, int rmid, long flags) {
 }
 
 SQLXA_EXPORT struct xa_switch_t xaosw = {
-    "sqlxa",           TMNOMIGRATE,      0,
-    xa_open_entry,     xa_close_entry,   xa_start_entry,   xa_end_entry,      xa_rollback_entry,
-    xa_prepare_entry,  xa_commit_entry,  xa_recover_entry, xa_forget_entry,   xa_complete_entry,
+    "sqlxa",           TMNOMIGRATE,       0,
+    xa_open_entry,     xa_close_entry,    xa_start_entry,
+    xa_end_entry,      xa_rollback_entry, xa_prepare_entry,
+    xa_commit_entry,   xa_recover_entry,  xa_forget_entry,
+    xa_complete_entry,
 };
 
 SQLXA_EXPORT void* xaoSvcCtx(char* dbname) {

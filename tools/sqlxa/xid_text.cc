@@ -90,17 +90,19 @@ std::string hex(const char* data, long length) {
 
 bool xid_is_valid(const XID& xid) {
   return xid.formatID >= 0 && xid.formatID <= kMaxFormatId && xid.gtrid_length >= 1 &&
-         xid.gtrid_length <= MAXGTRIDSIZE && xid.bqual_length >= 0 && xid.bqual_length <= MAXBQUALSIZE;
+         xid.gtrid_length <= MAXGTRIDSIZE && xid.bqual_length >= 0 &&
+         xid.bqual_length <= MAXBQUALSIZE;
 }
 
 bool xid_equal(const XID& a, const XID& b) {
-  return a.formatID == b.formatID && a.gtrid_length == b.gtrid_length && a.bqual_length == b.bqual_length &&
+  return a.formatID == b.formatID && a.gtrid_length == b.gtrid_length &&
+         a.bqual_length == b.bqual_length &&
          std::memcmp(a.data, b.data, static_cast<size_t>(a.gtrid_length + a.bqual_length)) == 0;
 }
 
 std::string xid_to_gid(const XID& xid) {
-  return kGidPrefix + std::to_string(xid.formatID) + "." + base64url(xid.data, xid.gtrid_length) + "." +
-         base64url(xid.data + xid.gtrid_length, xid.bqual_length);
+  return kGidPrefix + std::to_string(xid.formatID) + "." + base64url(xid.data, xid.gtrid_length) +
+         "." + base64url(xid.data + xid.gtrid_length, xid.bqual_length);
 }
 
 bool gid_to_xid(const std::string& gid, XID* xid) {
@@ -114,8 +116,9 @@ bool gid_to_xid(const std::string& gid, XID* xid) {
   std::string gtrid;
   std::string bqual;
   if (!parse_format_id(gid.substr(prefix, dot1 - prefix), &format_id) ||
-      !unbase64url(gid.substr(dot1 + 1, dot2 - dot1 - 1), &gtrid) || !unbase64url(gid.substr(dot2 + 1), &bqual) ||
-      gtrid.empty() || gtrid.size() > MAXGTRIDSIZE || bqual.size() > MAXBQUALSIZE) {
+      !unbase64url(gid.substr(dot1 + 1, dot2 - dot1 - 1), &gtrid) ||
+      !unbase64url(gid.substr(dot2 + 1), &bqual) || gtrid.empty() || gtrid.size() > MAXGTRIDSIZE ||
+      bqual.size() > MAXBQUALSIZE) {
     return false;
   }
   XID result{};
@@ -129,8 +132,8 @@ bool gid_to_xid(const std::string& gid, XID* xid) {
 }
 
 std::string xid_to_mariadb(const XID& xid) {
-  return "X'" + hex(xid.data, xid.gtrid_length) + "',X'" + hex(xid.data + xid.gtrid_length, xid.bqual_length) +
-         "'," + std::to_string(xid.formatID);
+  return "X'" + hex(xid.data, xid.gtrid_length) + "',X'" +
+         hex(xid.data + xid.gtrid_length, xid.bqual_length) + "'," + std::to_string(xid.formatID);
 }
 
 }  // namespace sqlxa

@@ -1,0 +1,98 @@
+// XIDs as PostgreSQL gids: any bytes round-trip, and only what the encoder
+// writes decodes (other gids are skipped by recovery, never misread).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "tools/sqlxa/xid_text.h"
+
+namespace zp {
+namespace sqlxa {
+namespace {
+
+XID makeXid(long formatId, const std::string& gtrid, const std::string& bqual) {
+  XID xid;
+  std::memset(&xid, 0, sizeof xid);
+  xid.formatID = formatId;
+  xid.gtrid_length = static_cast<long>(gtrid.size());
+  xid.bqual_length = static_cast<long>(bqual.size());
+  std::memcpy(xid.data, gtrid.data(), gtrid.size());
+  std::memcpy(xid.data + gtrid.size(), bqual.data(), bqual.size());
+  return xid;
+}
+
+TEST(SqlXaXidText, EveryValidXidRoundTripsWithinTheGidLimit) {
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+  struct Case {
+    const char* name;
+    XID xid;
+  } cases[] = {
+      {"largest formatID, 64-byte parts",
+       makeXid(0x7fffffff, bytes.substr(0, 64), bytes.substr(192, 64))},
+      {"formatID 0, one byte, empty bqual", makeXid(0, "g", "")},
+      {"zero bytes only", makeXid(5, std::string(3, '\0'), std::string(2, '\0'))},
+      {"quotes and backslashes", makeXid(9, "'\"\\'", "';--")},
+      {"each length modulo 3", makeXid(1, bytes.substr(100, 2), bytes.substr(200, 4))},
+  };
+  for (const Case& c : cases) {
+    std::string gid = xid_to_gid(c.xid);
+    EXPECT_LE(gid.size(), 199u) << c.name;
+    EXPECT_EQ(gid.find_first_of("'\\ \""), std::string::npos) << c.name << ": " << gid;
+    XID back;
+    ASSERT_TRUE(gid_to_xid(gid, &back)) << c.name << ": " << gid;
+    EXPECT_TRUE(xid_equal(back, c.xid)) << c.name;
+    EXPECT_EQ(xid_to_gid(back), gid) << c.name;
+  }
+}
+
+TEST(SqlXaXidText, GidsTheEncoderDoesNotWriteAreRejected) {
+  const char* foreign[] = {
+      "",                      // empty
+      "my-own-gid",            // another application's
+      "zx2.1.Zw.Yg",           // another version
+      "zx1..Zw.Yg",            // no formatID
+      "zx1.01.Zw.Yg",          // leading zero
+      "zx1.-1.Zw.Yg",          // sign
+      "zx1.2147483648.Zw.Yg",  // formatID too large
+      "zx1.1..Yg",             // empty gtrid
+      "zx1.1.Zw",              // no bqual part
+      "zx1.1.Zw.Yg.Yg",        // a part too many
+      "zx1.1.Zx.Yg",           // bits set past the last byte
+      "zx1.1.Z.Yg",            // a length no encoding has
+      "zx1.1.Zw==.Yg",         // padding
+      "zx1.1.Z+.Yg",           // outside the URL alphabet
+  };
+  for (const char* gid : foreign) {
+    XID xid;
+    EXPECT_FALSE(gid_to_xid(gid, &xid)) << gid;
+  }
+  std::string tooLong = "zx1.1." + std::string(88, 'A') + ".";  // 66 bytes of gtrid
+  XID xid;
+  EXPECT_FALSE(gid_to_xid(tooLong, &xid));
+}
+
+TEST(SqlXaXidText, OnlyXidsTheDatabasesTakeAreValid) {
+  struct Case {
+    const char* name;
+    XID xid;
+    bool valid;
+  } cases[] = {
+      {"ordinary", makeXid(1, "g", "b"), true},
+      {"null XID", makeXid(-1, "g", "b"), false},
+      {"negative formatID", makeXid(-2, "g", "b"), false},
+      {"formatID past 32 bits", makeXid(0x80000000L, "g", "b"), sizeof(long) == 4},
+      {"empty gtrid", makeXid(1, "", "b"), false},
+      {"65-byte gtrid", makeXid(1, std::string(65, 'g'), ""), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(xid_is_valid(c.xid), c.valid) << c.name;
+  XID longBqual = makeXid(1, "g", std::string(64, 'b'));
+  longBqual.bqual_length = 65;
+  EXPECT_FALSE(xid_is_valid(longBqual));
+  EXPECT_EQ(xid_to_mariadb(makeXid(3, std::string("\0'", 2), "")), "X'0027',X'',3");
+}
+
+}  // namespace
+}  // namespace sqlxa
+}  // namespace zp
