@@ -74,6 +74,15 @@ for tm in dtc mq; do
     name=$tm-$point
     drive "$name" 0 --tm "$tm" bank --transfers 4 --crash-at "$point" --crash-transfer 3 &&
       expect "$name" "^-- crash $point of transfer 3: the process ends here"
+    # Before recovery: verify sees the branches in doubt, and no set-up may
+    # throw them away.
+    drive "$name-in-doubt" 1 verify &&
+      expect "$name-in-doubt" "branches in doubt: bank_a [0-9]+ .*bank_b [0-9]+ .*  DEVIATION" \
+        "the invariant does NOT hold"
+    if [ "$point" = after-prepare ]; then
+      drive "$name-setup" 1 --tm direct bank --setup &&
+        expect "$name-setup" "branch\(es\) in doubt; run bank-recover before a set-up"
+    fi
     drive "$name-recover" 0 --tm "$tm" bank-recover &&
       expect "$name-recover" \
         "bank-recover: $doubt branch\(es\) in doubt: $committed committed, $rolled rolled back, 0 failed"
