@@ -355,6 +355,13 @@ const std::vector<CodeRow>& codeRows() {
          r.end(x);
          return r.prepare(x);
        }},
+      {"prepare a branch whose transaction the application committed", XAER_RMERR, kNotApplicable,
+       [](Row& r) {
+         XID* x = r.xid(1);
+         r.idleBranch(x, r.key(1));
+         r.sql(1, "COMMIT");
+         return r.prepare(x);
+       }},
       {"prepare with a deferred unique key violated", XA_RBINTEGRITY, kNotApplicable,
        [](Row& r) {
          XID* x = r.xid(1);

@@ -85,6 +85,9 @@ class PgBackend : public Backend {
   // PREPARE TRANSACTION and COMMIT on a transaction that already failed
   // answer with success and the command tag ROLLBACK: the work is gone.
   int finish(const std::string& sql, const char* done_tag) {
+    // No transaction block: the application ended the branch's transaction
+    // itself on the handle, and whether its work stands is unknown here.
+    if (PQtransactionStatus(connection_) == PQTRANS_IDLE) return XAER_RMERR;
     Outcome outcome = run(sql);
     if (lost_) return XAER_RMFAIL;
     if (!outcome.ok) {

@@ -74,6 +74,19 @@ Connection* find_connection(int rmid) {
   return nullptr;
 }
 
+// Takes c out of the list and closes it; closing the session rolls back a
+// branch that was not prepared.
+void remove_connection(Connection* c) {
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> hold(r.lock);
+    for (size_t i = 0; i < r.connections.size(); ++i) {
+      if (r.connections[i] == c) r.connections.erase(r.connections.begin() + static_cast<long>(i));
+    }
+  }
+  delete c;
+}
+
 void report(const char* operation, int rmid, const std::string& message) {
   std::fprintf(stderr, "sqlxa: %s(rmid %d): %s\n", operation, rmid, message.c_str());
 }
@@ -102,7 +115,8 @@ int lookup(int rmid, const XID* xid, Connection** connection) {
   return XA_OK;
 }
 
-// After a database call: the branch is gone unless it is still unprepared.
+// The connection's branch is prepared, committed or rolled back (or its
+// session lost): the connection holds no branch any more.
 void forget_branch(Connection* c) { c->state = BranchState::kNone; }
 
 // A prepared branch that is not this connection's open one: whether the
@@ -119,7 +133,10 @@ int unknown_or_prepared(Connection* c, const XID& xid) {
 
 int sqlxa_open(char* xa_info, int rmid, long flags) {
   if (xa_info == nullptr || flags != TMNOFLAGS) return XAER_INVAL;
-  if (find_connection(rmid) != nullptr) return XA_OK;  // already open on this thread
+  if (Connection* open = find_connection(rmid)) {
+    if (!open->backend->lost()) return XA_OK;  // already open on this thread
+    remove_connection(open);                   // its server is gone: connect anew
+  }
   OpenInfo info;
   Target target;
   std::string error;
@@ -151,15 +168,7 @@ int sqlxa_close(char*, int rmid, long flags) {
   Connection* c = find_connection(rmid);
   if (c == nullptr) return XA_OK;
   if (c->state == BranchState::kActive && !c->backend->lost()) return XAER_PROTO;
-  {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> hold(r.lock);
-    for (size_t i = 0; i < r.connections.size(); ++i) {
-      if (r.connections[i] == c) r.connections.erase(r.connections.begin() + static_cast<long>(i));
-    }
-  }
-  // Closing the session rolls back a branch that was not prepared.
-  delete c;
+  remove_connection(c);
   return XA_OK;
 }
 
