@@ -43,7 +43,8 @@ expect() {
 }
 
 transfers=0
-# verify NAME: the invariant holds with $transfers transfers in both databases.
+# verify NAME: the invariant holds with $transfers transfers in both databases
+# (any number when transfers is "[0-9]+").
 verify() {
   drive "$1-verify" 0 verify &&
     expect "$1-verify" "verify: transfers: $transfers in both databases, 0 in one only" \
@@ -93,6 +94,20 @@ for tm in dtc mq; do
     echo "$tm $point: $doubt in doubt, $committed committed, $rolled rolled back"
   done <<<"$matrix"
 done
+
+# A decision that cannot be written is no decision: both branches roll back.
+LOG=/dev/full drive log-full 1 --tm dtc bank --transfers 2 &&
+  expect log-full "transfer 1: cannot write the log" "0 committed, 2 rolled back, 0 left for recovery"
+verify log-full
+
+# A crash while other threads are in the middle of theirs: whatever each had
+# reached, recovery settles it.
+drive threads-crash 0 --tm dtc --threads 3 bank --transfers 60 --crash-at after-decision --crash-transfer 40 &&
+  expect threads-crash "^-- crash after-decision of transfer 40"
+drive threads-crash-recover 0 --tm mq bank-recover &&
+  expect threads-crash-recover "bank-recover: [1-9][0-9]* branch\(es\) in doubt: [0-9]+ committed, [0-9]+ rolled back, 0 failed"
+transfers="[0-9]+"
+verify threads-crash
 
 if [ "$failures" -ne 0 ]; then
   echo "bank matrix: $failures check(s) failed (work files in $WORK)"
