@@ -376,8 +376,12 @@ class Transfer {
     if (!good) return rollBack(started);
     for (int i = 0; i < kDatabases; ++i) {
       const int result = call(Call::kPrepare, i, TMNOFLAGS);
-      if (result != XA_OK) {
-        gone_[i] = true;  // a failed prepare leaves nothing prepared
+      if (result == XA_RDONLY) {
+        gone_[i] = true;  // a branch that changed nothing is complete already
+      } else if (result != XA_OK) {
+        // After XA_RB* the branch is gone; after an error it may be prepared
+        // or not, and a rollback is asked for either way.
+        gone_[i] = isRollback(result);
         note(Call::kPrepare, i, result);
         return rollBack(kDatabases);
       }
@@ -394,7 +398,7 @@ class Transfer {
     bool finished = true;
     for (int i = 0; i < kDatabases; ++i) {
       // Once decided, a transfer commits: what fails here recovery finishes.
-      if (!commitDecided(i)) finished = false;
+      if (!gone_[i] && !commitDecided(i)) finished = false;
       if (i == 0) crashAt(kAfterFirstCommit);
     }
     if (!finished) {
