@@ -65,6 +65,12 @@ for tm in direct dtc mq; do
   verify "$tm-threads"
 done
 
+# Many threads on few accounts: lock waits, and commits right behind prepares.
+drive dtc-16-threads 0 --tm dtc --threads 16 bank --transfers 320 &&
+  expect dtc-16-threads "320 committed, 0 rolled back, 0 left for recovery"
+transfers=$((transfers + 320))
+verify dtc-16-threads
+
 # crash point, branches in doubt after it, committed by recovery, rolled back
 matrix="after-first-prepare 1 0 1
 after-prepare 2 0 2
