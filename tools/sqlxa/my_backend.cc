@@ -12,10 +12,12 @@
 #include <mysql.h>
 #include <mysqld_error.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "tools/sqlxa/backend.h"
 #include "tools/sqlxa/xid_text.h"
@@ -25,6 +27,7 @@ namespace sqlxa {
 namespace {
 
 const unsigned long kMinimumVersion = 100502;  // 10.5.2: prepared branches survive a disconnect
+constexpr int kSessionEndAttempts = 5000;      // about 5 s, 1 ms apart
 
 bool is_connection_error(unsigned error) {
   return error == CR_SERVER_GONE_ERROR || error == CR_SERVER_LOST || error == CR_CONNECTION_ERROR ||
@@ -161,15 +164,40 @@ class MyBackend : public Backend {
   }
 
   int prepare(const XID& xid) override {
+    const unsigned long preparing_session = mysql_thread_id(connection_);
     int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
     std::string error;
     if (code == XA_OK && !connect(&error)) {
       // The branch is prepared; the next call on this connection says it is lost.
       std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n", error.c_str());
       lost_ = true;
+    } else if (code == XA_OK) {
+      wait_for_session_end(preparing_session);
     }
     return code;
   }
+
+  // The server lets go of a disconnected session's prepared branch some time
+  // after the disconnect. An XA COMMIT from another session in between is
+  // answered "unknown XID", or answered OK with the branch's transaction left
+  // behind, neither committed nor listed by XA RECOVER. So prepare returns only
+  // once the session that prepared is gone (asking for about 5 s at most).
+  void wait_for_session_end(unsigned long session) {
+    const std::string query =
+        "SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE ID = " + std::to_string(session);
+    for (int attempt = 0; attempt < kSessionEndAttempts; ++attempt) {
+      if (mysql_real_query(connection_, query.data(), query.size()) != 0) return;
+      MYSQL_RES* result = mysql_store_result(connection_);
+      if (result == nullptr) return;
+      MYSQL_ROW row = mysql_fetch_row(result);
+      const bool gone = row == nullptr || row[0] == nullptr || std::strcmp(row[0], "0") == 0;
+      mysql_free_result(result);
+      if (gone) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::fprintf(stderr, "sqlxa: after xa_prepare: session %lu has not ended\n", session);
+  }
+
   int commit_one_phase(const XID& xid) override {
     return finish(xid, "XA COMMIT " + xid_to_mariadb(xid) + " ONE PHASE");
   }

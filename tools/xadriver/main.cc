@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#ifdef ZP_XADRIVER_BANK
+#include "tools/xadriver/bank.h"
+#endif
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
@@ -26,6 +29,7 @@ const char kUsage[] =
     "usage: xadriver [options] run SCENARIO\n"
     "       xadriver [options] script FILE\n"
     "       xadriver [options] check\n"
+    "       xadriver [options] bank | bank-recover | verify\n"
     "\n"
     "Drives an XA switch module as a transaction manager would and prints each call\n"
     "with its arguments, its result, the client thread it ran on (when the client\n"
@@ -47,6 +51,16 @@ const char kUsage[] =
     "  --threads N       threads of the threads scenario, one rmid each (default 4)\n"
     "  --trace-lib NAME  check: the trace library to examine (default: the one the\n"
     "                    open string names)\n"
+    "  --tm direct       bank commands only: the client XA library's own xaosw,\n"
+    "                    without the module (the baseline)\n"
+    "  --transfers N     bank: the number of transfers (default 100)\n"
+    "  --log FILE        bank: the transaction manager's log (default\n"
+    "                    xadriver-bank.log)\n"
+    "  --crash-at POINT  bank: end the process at once at POINT of one transfer:\n"
+    "                    after-first-prepare, after-prepare, after-decision or\n"
+    "                    after-first-commit\n"
+    "  --crash-transfer K  bank: the transfer that crashes (default 1)\n"
+    "  --setup           bank: fresh tables, even when they exist\n"
     "  --help            this text\n"
     "\n"
     "scenarios:\n"
@@ -80,17 +94,43 @@ const char kUsage[] =
     "libraries the search finds, which one the module would take and its exports;\n"
     "with --open, what the client receives and what is taken out or dropped; with\n"
     "--trace-lib (or a trace library in the open string), whether it is usable.\n"
-    "One line per finding: OK, WARN or FAIL; exit status 1 when any failed.\n";
+    "One line per finding: OK, WARN or FAIL; exit status 1 when any failed.\n"
+    "\n"
+    "bank: global transactions over two databases behind the SQL client XA library\n"
+    "(connections bank_a on PostgreSQL and bank_b on MariaDB): each transfer moves\n"
+    "an amount between them in one two-phase commit whose decision is flushed to\n"
+    "the log first. --threads T threads (default 1), each with an rmid per\n"
+    "database (rmid and rmid+1 are the main thread's). Prints the totals before\n"
+    "and after and the transactions per second.\n"
+    "bank-recover: a new process lists the branches in doubt and commits those the\n"
+    "log decided, rolls back the rest. verify: the balances sum to the opening\n"
+    "sum, no branch is in doubt, every transfer is in both databases or neither.\n";
+
+bool isBankCommand(const std::string& command) {
+  return command == "bank" || command == "bank-recover" || command == "verify";
+}
+
+// The crash points --crash-at accepts, as the bank names them.
+const char* const kCrashPoints[] = {"after-first-prepare", "after-prepare", "after-decision",
+                                    "after-first-commit"};
+const int kCrashPointCount = 4;
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
 
 struct Options {
   std::string module;
+  std::string tm = "dtc";
   bool dtc = true;
   bool hasOpen = false;
   std::string open = kDefaultOpen;
   int rmid = 1;
   int threads = 4;
+  bool hasThreads = false;
+  int transfers = 100;
+  std::string logPath = "xadriver-bank.log";
+  std::string crashAt;
+  int crashTransfer = 1;
+  bool setup = false;
   std::string traceLibrary;
   std::string command;
   std::string argument;
@@ -179,7 +219,9 @@ Options parseOptions(int argc, char** argv) {
       options.module = value();
     } else if (arg == "--tm") {
       const std::string tm = value();
-      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not " + shownArgument(tm));
+      if (tm != "dtc" && tm != "mq" && tm != "direct")
+        usageError("--tm takes dtc, mq or direct, not " + shownArgument(tm));
+      options.tm = tm;
       options.dtc = tm == "dtc";
     } else if (arg == "--open" || arg == "--open-file") {
       if (options.hasOpen) usageError("give the open string once, by --open or --open-file");
@@ -194,6 +236,26 @@ Options parseOptions(int argc, char** argv) {
       options.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 64);
     } else if (arg == "--threads") {
       options.threads = parseCount(arg, value(), 1, 64);
+      options.hasThreads = true;
+    } else if (arg == "--transfers") {
+      options.transfers = parseCount(arg, value(), 1, 10000000);
+    } else if (arg == "--log") {
+      options.logPath = value();
+      if (options.logPath.empty()) usageError("--log needs a file name");
+    } else if (arg == "--crash-at") {
+      options.crashAt = value();
+      bool known = false;
+      for (int p = 0; p < kCrashPointCount; ++p)
+        known = known || options.crashAt == kCrashPoints[p];
+      if (!known)
+        usageError(
+            "--crash-at takes after-first-prepare, after-prepare, after-decision or "
+            "after-first-commit, not " +
+            shownArgument(options.crashAt));
+    } else if (arg == "--crash-transfer") {
+      options.crashTransfer = parseCount(arg, value(), 1, 10000000);
+    } else if (arg == "--setup") {
+      options.setup = true;
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -202,10 +264,17 @@ Options parseOptions(int argc, char** argv) {
       words.push_back(arg);
     }
   }
-  if (words.empty()) usageError("no command given: run, script or check");
+  if (words.empty())
+    usageError("no command given: run, script, check, bank, bank-recover or verify");
   options.command = words[0];
-  if (options.command == "check") {
-    if (words.size() != 1) usageError("check takes no further arguments");
+  const bool bank = isBankCommand(options.command);
+  if (options.tm == "direct" && !bank)
+    usageError("--tm direct serves the bank commands only (bank, bank-recover, verify)");
+  if (options.command == "check" || bank) {
+    if (words.size() != 1) usageError(options.command + " takes no further arguments");
+    // The bank's rmids: a pair for the main thread and one per thread.
+    if (bank && options.rmid > 2147483647 - 2 * 65)
+      usageError("--rmid leaves no room for the bank's rmids");
   } else if (options.command == "run" || options.command == "script") {
     if (words.size() != 2)
       usageError(options.command + " takes exactly one " +
@@ -314,6 +383,28 @@ int runMain(int argc, char** argv) {
   // The module's open-string filter is used in this process too; it upper-
   // cases in the code page, as the module does once it is loaded.
   platform::codePageSelect();
+  if (isBankCommand(options.command)) {
+#ifdef ZP_XADRIVER_BANK
+    BankOptions bank;
+    bank.tm = options.tm;
+    bank.module = options.module;
+    bank.transfers = options.transfers;
+    bank.threads = options.hasThreads ? options.threads : 1;
+    bank.rmid = options.rmid;
+    bank.logPath = options.logPath;
+    bank.crashAt = options.crashAt;
+    bank.crashTransfer = options.crashTransfer;
+    bank.setup = options.setup;
+    if (options.command == "bank") return runBank(bank);
+    if (options.command == "bank-recover") return runBankRecover(bank);
+    return runBankVerify(bank);
+#else
+    std::fprintf(stderr,
+                 "xadriver: %s needs the native build with libpq and libmariadb installed\n",
+                 options.command.c_str());
+    return 1;
+#endif
+  }
   if (options.command == "check") {
     CheckRequest request;
     request.moduleFile = options.module;
