@@ -20,7 +20,7 @@ installed=0
 
 cleanup() {
   if [ "$installed" -eq 1 ]; then
-    timeout 120 dpkg -r zpor8dtc23 >/dev/null 2>&1 || echo "FAIL could not remove the package zpor8dtc23"
+    timeout 120 dpkg --purge zpor8dtc23 >/dev/null 2>&1 || echo "FAIL could not remove the package zpor8dtc23"
   fi
   rm -rf "$work"
 }
@@ -96,13 +96,21 @@ for bits in 32 64; do
   mkdir -p "$work/zip$bits"
   unzip -q "$zip" -d "$work/zip$bits"
   top="$work/zip$bits/zpor8dtc23-${version}-win$bits"
-  if [ "$bits" = 64 ]; then format=pe-x86-64 tools=x86_64-w64-mingw32; else format=pe-i386 tools=i686-w64-mingw32; fi
+  if [ "$bits" = 64 ]; then format=pei-x86-64 tools=x86_64-w64-mingw32; else format=pei-i386 tools=i686-w64-mingw32; fi
   for file in zpor8dtc23.dll zptrace.dll xadriver.exe; do
     [ -f "$top/$file" ] || continue
-    if objdump -f "$top/$file" 2>/dev/null | grep -q "file format $format"; then
+    if "$tools-objdump" -f "$top/$file" 2>/dev/null | grep -q "file format $format"; then
       ok "win$bits: $file is $format"
     else
       fail "win$bits: $file is not $format"
+    fi
+    # Only system DLLs: the GCC runtime, libstdc++ and winpthread are linked in.
+    imports=$("$tools-objdump" -p "$top/$file" | sed -n 's/^\tDLL Name: //p' | tr '\n' ' ')
+    others=$(echo "$imports" | tr ' ' '\n' | grep -viE '^(KERNEL32|USER32|ADVAPI32|msvcrt)\.dll$' | grep . | tr '\n' ' ')
+    if [ -n "$imports" ] && [ -z "$others" ]; then
+      ok "win$bits: $file imports system DLLs only ($imports)"
+    else
+      fail "win$bits: $file imports ${others:-nothing readable}"
     fi
     if "$tools-windres" -i "$top/$file" -O rc 2>/dev/null | grep -q "VALUE \"FileVersion\", \"$version.0"; then
       ok "win$bits: $file carries version $version.0"
@@ -138,7 +146,7 @@ if [ -f "$deb" ]; then
   if [ "$(id -u)" -ne 0 ]; then
     echo "SKIP installing the .deb needs root"
   elif dpkg-query -W -f='${Status}' zpor8dtc23 2>/dev/null | grep -q 'install ok installed'; then
-    fail "zpor8dtc23 is installed already; remove it (dpkg -r zpor8dtc23) to run this test"
+    fail "zpor8dtc23 is installed already; remove it (dpkg --purge zpor8dtc23) to run this test"
   else
     installed=1
     if timeout 120 dpkg -i "$deb" >"$work/dpkg.out" 2>&1; then
@@ -150,11 +158,12 @@ if [ -f "$deb" ]; then
       fail "dpkg -i $(basename "$deb"):"
       sed 's/^/     /' "$work/dpkg.out"
     fi
-    if timeout 120 dpkg -r zpor8dtc23 >/dev/null 2>&1 && [ ! -e /usr/lib/libzpor8dtc23.so.$version ]; then
-      ok "dpkg -r zpor8dtc23 removes it"
+    if timeout 120 dpkg --purge zpor8dtc23 >/dev/null 2>&1 && [ ! -e /usr/lib/libzpor8dtc23.so.$version ] &&
+      ! dpkg-query -W zpor8dtc23 >/dev/null 2>&1; then
+      ok "dpkg --purge zpor8dtc23 removes it"
       installed=0
     else
-      fail "dpkg -r zpor8dtc23"
+      fail "dpkg --purge zpor8dtc23"
     fi
   fi
 fi
