@@ -25,6 +25,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A signal ends the script through exit, so the package is removed then too.
+trap 'exit 1' INT TERM HUP
 
 fail() {
   echo "FAIL $*"
