@@ -25,6 +25,31 @@ function(zp_tests_use_clients folder)
   endif()
 endfunction()
 
+# zp_tests_use_trace_stand_ins(TESTS tests... [FIRST folders...]): the named
+# CTest tests find the trace stand-ins of <build>/trace-stand-ins and the
+# reference trace library of bin by file name: through LD_LIBRARY_PATH
+# natively, through WINEPATH (added to the DLL search path) under Wine. The
+# FIRST folders are searched before them.
+function(zp_tests_use_trace_stand_ins)
+  cmake_parse_arguments(U "" "" "TESTS;FIRST" ${ARGN})
+  set(folders ${U_FIRST} ${ZP_TRACE_STANDIN_DIR} ${CMAKE_BINARY_DIR}/bin)
+  if(WIN32)
+    # Windows paths on Wine's drive Z:, which maps the root folder; the
+    # escaped ';' keeps them in one value of the test's environment list.
+    set(value "")
+    foreach(folder ${folders})
+      if(value)
+        string(APPEND value "\\;")
+      endif()
+      string(APPEND value "Z:${folder}")
+    endforeach()
+    set_property(TEST ${U_TESTS} APPEND PROPERTY ENVIRONMENT "WINEPATH=${value}")
+  else()
+    string(REPLACE ";" ":" value "${folders}")
+    set_property(TEST ${U_TESTS} APPEND PROPERTY ENVIRONMENT "LD_LIBRARY_PATH=${value}")
+  endif()
+endfunction()
+
 function(zp_add_test)
   cmake_parse_arguments(T "ISOLATED" "NAME;WORKING_DIRECTORY;TIMEOUT;CLIENTS" "SOURCES;LABELS;ENVIRONMENT;LIBRARIES" ${ARGN})
   if(NOT T_TIMEOUT)

@@ -18,6 +18,7 @@
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
+#include "zp_version.h"
 
 namespace zp {
 namespace xadriver {
@@ -38,7 +39,8 @@ const char kUsage[] =
     "2 for wrong arguments.\n"
     "\n"
     "options:\n"
-    "  --module FILE     the switch module (default: the project's, beside the driver)\n"
+    "  --module FILE     the switch module (default: the project's, beside the driver\n"
+    "                    or in ../lib, else found by the library search)\n"
     "  --tm dtc|mq       obtain the switch as Microsoft DTC does (GetXaSwitch, the\n"
     "                    default) or as IBM WebSphere MQ does (MQStart)\n"
     "  --open STRING     the open string of the scenarios; {rmid} becomes the rmid\n"
@@ -62,6 +64,7 @@ const char kUsage[] =
     "  --crash-transfer K  bank: the transfer that crashes (default 1)\n"
     "  --setup           bank: fresh tables, even when they exist\n"
     "  --help            this text\n"
+    "  --version         the driver's version and word size\n"
     "\n"
     "scenarios:\n"
     "  two-phase   start, work, end, prepare, commit\n"
@@ -197,8 +200,15 @@ std::string readOpenFile(const std::string& name) {
   return open;
 }
 
+// The folder of the driver's own file. A driver started through PATH has no
+// folder in argv[0]; on Linux the kernel's link to the program names it.
 std::string programDir(const char* argv0) {
-  const std::string path = argv0 == nullptr ? "" : argv0;
+  std::string path = argv0 == nullptr ? "" : argv0;
+#ifndef _WIN32
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (!error) path = self.string();
+#endif
   const size_t slash = path.find_last_of("/\\");
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
@@ -214,6 +224,9 @@ Options parseOptions(int argc, char** argv) {
     };
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--version") {
+      std::printf("xadriver %s (%d-bit)\n", ZP_VERSION_STRING, static_cast<int>(sizeof(void*) * 8));
       std::exit(0);
     } else if (arg == "--module") {
       options.module = value();
@@ -377,7 +390,18 @@ int runMain(int argc, char** argv) {
 #ifdef _WIN32
     options.module = "zpor8dtc23.dll";
 #else
-    options.module = programDir(argv[0]) + "/libzpor8dtc23.so";
+    // Beside the driver (a build folder), else where the packages install it
+    // (lib beside bin), else by name through the library search.
+    const std::string dir = programDir(argv[0]);
+    std::error_code error;
+    options.module = "libzpor8dtc23.so";
+    for (const std::string& candidate :
+         {dir + "/libzpor8dtc23.so", dir + "/../lib/libzpor8dtc23.so"}) {
+      if (std::filesystem::exists(candidate, error)) {
+        options.module = std::filesystem::path(candidate).lexically_normal().string();
+        break;
+      }
+    }
 #endif
   }
   // The module's open-string filter is used in this process too; it upper-

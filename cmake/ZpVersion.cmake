@@ -1,0 +1,41 @@
+# The project's one version, from project(VERSION): the generated header
+# <build>/generated/zp_version.h, and the Windows version resources.
+set(ZP_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/templates/zp_version.h.in ${ZP_GENERATED_DIR}/zp_version.h @ONLY)
+set(ZP_VERSION_QUAD ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0)
+
+# zp_version_resource(target description VFT_DLL|VFT_APP [MANIFEST file.in]):
+# gives a Windows target a version record (and the manifest, configured for
+# the word size) built from the project's version. Does nothing elsewhere.
+function(zp_version_resource target description type)
+  if(NOT WIN32)
+    return()
+  endif()
+  cmake_parse_arguments(R "" "MANIFEST" "" ${ARGN})
+  set(ZP_RC_NAME ${target})
+  get_target_property(prefix ${target} PREFIX)
+  if(NOT prefix)
+    set(prefix "")
+  endif()
+  if(type STREQUAL "VFT_APP")
+    set(ZP_RC_FILE ${target}.exe)
+  else()
+    set(ZP_RC_FILE ${prefix}${target}.dll)
+  endif()
+  set(ZP_RC_DESCRIPTION "${description}")
+  set(ZP_RC_TYPE ${type})
+  set(ZP_RC_EXTRA "")
+  if(R_MANIFEST)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(ZP_MANIFEST_ARCH amd64)
+    else()
+      set(ZP_MANIFEST_ARCH x86)
+    endif()
+    configure_file(${R_MANIFEST} ${ZP_GENERATED_DIR}/${target}.manifest @ONLY)
+    # ISOLATIONAWARE_MANIFEST_RESOURCE_ID (2) of type RT_MANIFEST (24).
+    set(ZP_RC_EXTRA "\n2 24 \"${ZP_GENERATED_DIR}/${target}.manifest\"")
+  endif()
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/templates/version.rc.in ${ZP_GENERATED_DIR}/${target}.rc @ONLY)
+  target_sources(${target} PRIVATE ${ZP_GENERATED_DIR}/${target}.rc)
+  target_include_directories(${target} PRIVATE ${ZP_GENERATED_DIR})
+endfunction()
