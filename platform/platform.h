@@ -44,7 +44,10 @@ bool semaphoreRelease(Semaphore* semaphore);
 // Waits without a time limit until the count is positive, then takes one.
 // Returns false when the wait failed (or the test fault hook says so).
 bool semaphoreWait(Semaphore* semaphore);
-// REQUIRES: no thread waits on it. Releases it; null is ignored.
+// REQUIRES: no thread waits on it. Releases it; null is ignored. A release
+// whose count ended the last wait may still be finishing on its thread: the
+// close waits for it, so the waiter may close the semaphore as soon as its
+// wait returns.
 void semaphoreClose(Semaphore* semaphore);
 
 // ---------------------------------------------------------------------------

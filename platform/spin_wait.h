@@ -28,6 +28,11 @@ struct SpinCount {
   std::atomic<int32_t> count;
   std::atomic<int32_t> sleepers;  // waiters that may be blocked in the kernel
   std::atomic<int32_t> budget;    // pause iterations the next wait may spin
+  // Releases under way. A waiter may return, and its owner close the
+  // semaphore, as soon as the count is given, while the releaser still has
+  // the sleepers to look at and perhaps wake: the close waits for this to
+  // drop to zero, so a release touches nothing once it has finished.
+  std::atomic<int32_t> releasing;
 
   static constexpr int32_t kMinBudget = 0;
   static constexpr int32_t kMaxBudget = 2048;
@@ -37,6 +42,16 @@ struct SpinCount {
     count.store(0, std::memory_order_relaxed);
     sleepers.store(0, std::memory_order_relaxed);
     budget.store(kStartBudget, std::memory_order_relaxed);
+    releasing.store(0, std::memory_order_relaxed);
+  }
+
+  // Bracket a release: begin before give, end after the last access.
+  void beginRelease() { releasing.fetch_add(1, std::memory_order_relaxed); }
+  void endRelease() { releasing.fetch_sub(1, std::memory_order_release); }
+  // Before the semaphore is destroyed: waits out releases still under way
+  // (a few instructions each).
+  void awaitReleases() const {
+    while (releasing.load(std::memory_order_acquire) != 0) spinPause();
   }
 
   // Takes the pending release, if there is one.

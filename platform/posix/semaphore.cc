@@ -40,15 +40,18 @@ Semaphore* semaphoreCreate() {
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  if (!semaphore->spin.give()) return false;
-  if (semaphore->spin.hasSleepers()) {
+  SpinCount& spin = semaphore->spin;
+  spin.beginRelease();
+  const bool given = spin.give();
+  if (given && spin.hasSleepers()) {
     // Under the mutex, so a sleeper between its last look at the count and
     // its wait cannot miss the signal.
     pthread_mutex_lock(&semaphore->mutex);
     pthread_cond_signal(&semaphore->condition);
     pthread_mutex_unlock(&semaphore->mutex);
   }
-  return true;
+  spin.endRelease();
+  return given;
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
@@ -65,6 +68,7 @@ bool semaphoreWait(Semaphore* semaphore) {
 
 void semaphoreClose(Semaphore* semaphore) {
   if (semaphore == nullptr) return;
+  semaphore->spin.awaitReleases();
   pthread_cond_destroy(&semaphore->condition);
   pthread_mutex_destroy(&semaphore->mutex);
   release(semaphore);

@@ -36,9 +36,12 @@ Semaphore* semaphoreCreate() {
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  if (!semaphore->spin.give()) return false;
-  if (semaphore->spin.hasSleepers()) ReleaseSemaphore(semaphore->wake, 1, nullptr);
-  return true;
+  SpinCount& spin = semaphore->spin;
+  spin.beginRelease();
+  const bool given = spin.give();
+  if (given && spin.hasSleepers()) ReleaseSemaphore(semaphore->wake, 1, nullptr);
+  spin.endRelease();
+  return given;
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
@@ -60,6 +63,7 @@ bool semaphoreWait(Semaphore* semaphore) {
 
 void semaphoreClose(Semaphore* semaphore) {
   if (semaphore == nullptr) return;
+  semaphore->spin.awaitReleases();
   CloseHandle(semaphore->wake);
   release(semaphore);
 }
