@@ -219,31 +219,56 @@ void diag_log_line(const char* format, ...) {
 
 const char* xa_result_name(int result) {
   switch (result) {
-    case XA_RBROLLBACK: return "XA_RBROLLBACK";
-    case XA_RBCOMMFAIL: return "XA_RBCOMMFAIL";
-    case XA_RBDEADLOCK: return "XA_RBDEADLOCK";
-    case XA_RBINTEGRITY: return "XA_RBINTEGRITY";
-    case XA_RBOTHER: return "XA_RBOTHER";
-    case XA_RBPROTO: return "XA_RBPROTO";
-    case XA_RBTIMEOUT: return "XA_RBTIMEOUT";
-    case XA_RBTRANSIENT: return "XA_RBTRANSIENT";
-    case XA_NOMIGRATE: return "XA_NOMIGRATE";
-    case XA_HEURHAZ: return "XA_HEURHAZ";
-    case XA_HEURCOM: return "XA_HEURCOM";
-    case XA_HEURRB: return "XA_HEURRB";
-    case XA_HEURMIX: return "XA_HEURMIX";
-    case XA_RETRY: return "XA_RETRY";
-    case XA_RDONLY: return "XA_RDONLY";
-    case XA_OK: return "XA_OK";
-    case XAER_ASYNC: return "XAER_ASYNC";
-    case XAER_RMERR: return "XAER_RMERR";
-    case XAER_NOTA: return "XAER_NOTA";
-    case XAER_INVAL: return "XAER_INVAL";
-    case XAER_PROTO: return "XAER_PROTO";
-    case XAER_RMFAIL: return "XAER_RMFAIL";
-    case XAER_DUPID: return "XAER_DUPID";
-    case XAER_OUTSIDE: return "XAER_OUTSIDE";
-    default: return nullptr;
+    case XA_RBROLLBACK:
+      return "XA_RBROLLBACK";
+    case XA_RBCOMMFAIL:
+      return "XA_RBCOMMFAIL";
+    case XA_RBDEADLOCK:
+      return "XA_RBDEADLOCK";
+    case XA_RBINTEGRITY:
+      return "XA_RBINTEGRITY";
+    case XA_RBOTHER:
+      return "XA_RBOTHER";
+    case XA_RBPROTO:
+      return "XA_RBPROTO";
+    case XA_RBTIMEOUT:
+      return "XA_RBTIMEOUT";
+    case XA_RBTRANSIENT:
+      return "XA_RBTRANSIENT";
+    case XA_NOMIGRATE:
+      return "XA_NOMIGRATE";
+    case XA_HEURHAZ:
+      return "XA_HEURHAZ";
+    case XA_HEURCOM:
+      return "XA_HEURCOM";
+    case XA_HEURRB:
+      return "XA_HEURRB";
+    case XA_HEURMIX:
+      return "XA_HEURMIX";
+    case XA_RETRY:
+      return "XA_RETRY";
+    case XA_RDONLY:
+      return "XA_RDONLY";
+    case XA_OK:
+      return "XA_OK";
+    case XAER_ASYNC:
+      return "XAER_ASYNC";
+    case XAER_RMERR:
+      return "XAER_RMERR";
+    case XAER_NOTA:
+      return "XAER_NOTA";
+    case XAER_INVAL:
+      return "XAER_INVAL";
+    case XAER_PROTO:
+      return "XAER_PROTO";
+    case XAER_RMFAIL:
+      return "XAER_RMFAIL";
+    case XAER_DUPID:
+      return "XAER_DUPID";
+    case XAER_OUTSIDE:
+      return "XAER_OUTSIDE";
+    default:
+      return nullptr;
   }
 }
 

@@ -21,9 +21,9 @@ enum DiagLevel : int32_t {
 };
 
 // Where the settings come from. The environment wins when ZPXA_LOG is set.
-constexpr char kDiagLogVariable[] = "ZPXA_LOG";               // the file
-constexpr char kDiagLevelVariable[] = "ZPXA_LOG_LEVEL";       // "verbose"
-constexpr char kDiagLimitVariable[] = "ZPXA_LOG_LIMIT";       // bytes
+constexpr char kDiagLogVariable[] = "ZPXA_LOG";              // the file
+constexpr char kDiagLevelVariable[] = "ZPXA_LOG_LEVEL";      // "verbose"
+constexpr char kDiagLimitVariable[] = "ZPXA_LOG_LIMIT";      // bytes
 constexpr char kDiagRegistryKey[] = "SOFTWARE\\zpor8dtc23";  // under HKLM
 constexpr char kDiagRegistryFile[] = "LogFile";
 constexpr char kDiagRegistryLevel[] = "LogLevel";

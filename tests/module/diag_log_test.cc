@@ -56,8 +56,7 @@ std::string scratchLog(const std::string& name) {
 }
 
 // The log settings of the next load; null removes a variable.
-void setLogEnvironment(const char* file, const char* level = nullptr,
-                       const char* limit = nullptr) {
+void setLogEnvironment(const char* file, const char* level = nullptr, const char* limit = nullptr) {
   platform::environmentSet("ZPXA_LOG", file);
   platform::environmentSet("ZPXA_LOG_LEVEL", level);
   platform::environmentSet("ZPXA_LOG_LIMIT", limit);
@@ -212,9 +211,10 @@ TEST(DiagLog_xa80, FileStaysWithinItsLimit) {
   EXPECT_NE(lines.back().find("log full: 4000 bytes reached"), std::string::npos) << lines.back();
   const size_t size = readAll(path).size();
   EXPECT_LE(size, kLimit);
-  EXPECT_EQ(lines.size() - 1, static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.find("log full") == std::string::npos;
-  })));
+  EXPECT_EQ(lines.size() - 1, static_cast<size_t>(std::count_if(
+                                  lines.begin(), lines.end(), [](const std::string& line) {
+                                    return line.find("log full") == std::string::npos;
+                                  })));
   // A later load finds the file full and adds nothing.
   { Module module("mq"); }
   EXPECT_EQ(readAll(path).size(), size);
