@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
@@ -363,6 +364,13 @@ int runMain(int argc, char** argv) {
     good = runScenario(target, probe, options, options.argument);
   }
   std::printf("%s\n", good ? "-- every result as expected" : "-- UNEXPECTED results: see above");
+  const FailedOpen failed = firstFailedOpen();
+  if (failed.happened) {
+    std::fputs(adviceAfterFailedOpen(argv[0], options.module, options.dtc, failed.openString,
+                                     failed.result)
+                   .c_str(),
+               stdout);
+  }
   return good ? 0 : 1;
 }
 
