@@ -119,8 +119,8 @@ Finding checkTraceFile(const std::string& file) {
   std::string where = "";
   if (path.is_relative())
     where = " (a relative name: the host process resolves it from its own current folder)";
-  return {Verdict::kOk, "the trace log " + shown + " can be " +
-                            (existed ? "appended to" : "created") + where};
+  return {Verdict::kOk,
+          "the trace log " + shown + " can be " + (existed ? "appended to" : "created") + where};
 }
 
 std::string checkScopeNote() {
@@ -132,15 +132,15 @@ std::string checkScopeNote() {
   std::string account = environment("USER");
   if (account.empty()) account = environment("LOGNAME");
 #endif
-  return "this check runs in its own process (pid " +
-         std::to_string(platform::currentProcessId()) + ", account " +
-         (account.empty() ? std::string("unknown") : account) + ") with this shell's " + search +
+  return "this check runs in its own process (pid " + std::to_string(platform::currentProcessId()) +
+         ", account " + (account.empty() ? std::string("unknown") : account) +
+         ") with this shell's " + search +
          " and current folder; a service (DTC, a queue manager) loads the module with its own "
          "search path, folder and account, which may differ";
 }
 
-std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile, bool dtc,
-                                  const std::string& openString, int result) {
+std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile,
+                                  bool dtc, const std::string& openString, int result) {
 #ifdef _WIN32
   const std::string search = "PATH (or the folder of the program)";
 #else
@@ -154,7 +154,8 @@ std::string adviceAfterFailedOpen(const std::string& driver, const std::string& 
   text += "-- Run this to see which of them fails (the password is not needed):\n";
   // Quoted for a POSIX shell: each quote inside becomes '\''.
   std::string quoted;
-  for (char c : maskPassword(openString)) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (char c : maskPassword(openString))
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
   text += "   " + driver + " --module " + moduleFile + (dtc ? "" : " --tm mq") + " check --open '" +
           quoted + "'\n";
   return text;

@@ -40,8 +40,8 @@ std::string checkScopeNote();
 // Printed after an xa_open that failed: what to check, and the check command
 // that examines this setup (the open string shown masked: the check needs no
 // password).
-std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile, bool dtc,
-                                  const std::string& openString, int result);
+std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile,
+                                  bool dtc, const std::string& openString, int result);
 
 }  // namespace xadriver
 }  // namespace zp

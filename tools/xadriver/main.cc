@@ -14,6 +14,7 @@
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 
@@ -81,7 +82,11 @@ const char kUsage[] =
     "libraries the search finds, which one the module would take and its exports;\n"
     "with --open, what the client receives and what is taken out or dropped; with\n"
     "--trace-lib (or a trace library in the open string), whether it is usable.\n"
-    "One line per finding: OK, WARN or FAIL; exit status 1 when any failed.\n";
+    "One line per finding: OK, INFO, WARN or FAIL; exit status 1 when any failed.\n"
+    "\n"
+    "recover --list | --commit XID | --rollback XID | --forget XID: opens --rmid\n"
+    "with the open string, lists the branches it holds in doubt (each XID as\n"
+    "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n";
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
 
@@ -303,6 +308,7 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
 }
 
 int runMain(int argc, char** argv) {
+  if (isRecoverCommand(argc, argv)) return runRecover(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
   if (options.module.empty()) {
