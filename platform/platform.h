@@ -175,6 +175,13 @@ size_t moduleFilePath(char* buffer, size_t size);
 // Returns its length; 0 with an empty buffer when the key or value is absent,
 // is not a string, is empty or does not fit. Linux has no registry: 0.
 size_t registryReadMachineString(const char* subKey, const char* name, char* buffer, size_t size);
+// Reads a DWORD value the same way. Returns false when the key or value is
+// absent or is not a DWORD; always false on Linux.
+bool registryReadMachineNumber(const char* subKey, const char* name, uint32_t* value);
+// Writes the string value name of HKEY_LOCAL_MACHINE\subKey, creating the
+// key when needed. Returns false when the system refused (rights, no
+// registry: always on Linux).
+bool registryWriteMachineString(const char* subKey, const char* name, const char* value);
 
 // ---------------------------------------------------------------------------
 // The ANSI code page (codepage.cc)

@@ -9,5 +9,9 @@ size_t registryReadMachineString(const char*, const char*, char* buffer, size_t 
   return 0;
 }
 
+bool registryReadMachineNumber(const char*, const char*, uint32_t*) { return false; }
+
+bool registryWriteMachineString(const char*, const char*, const char*) { return false; }
+
 }  // namespace platform
 }  // namespace zp

@@ -3,6 +3,8 @@
 // on 64-bit Windows sees SOFTWARE\WOW6432Node).
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace zp {
@@ -49,6 +51,34 @@ size_t registryReadMachineString(const char* subKey, const char* name, char* buf
   size_t length = 0;
   while (length < bytes && buffer[length] != '\0') ++length;
   return length;
+}
+
+bool registryReadMachineNumber(const char* subKey, const char* name, uint32_t* value) {
+  RegistryKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
+    return false;
+  }
+  DWORD type = 0;
+  DWORD number = 0;
+  DWORD bytes = sizeof number;
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &bytes) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD) {
+    return false;
+  }
+  *value = number;
+  return true;
+}
+
+bool registryWriteMachineString(const char* subKey, const char* name, const char* value) {
+  RegistryKey key;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
+                      nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD bytes = static_cast<DWORD>(std::strlen(value) + 1);
+  return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes) ==
+         ERROR_SUCCESS;
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/advice.h"
+#include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"
@@ -428,6 +429,10 @@ int runCheck(const CheckRequest& request) {
       traceLibrary = trace_options_dll_name();
   }
   if (!traceLibrary.empty()) checkTraceLibrary(traceLibrary, &findings);
+  if (request.dtcRegistry) {
+    for (const Finding& finding : checkDtcRegistration(request.moduleFile, request.programDir))
+      findings.add(finding);
+  }
   std::printf("%d finding%s failed\n", findings.failures(), findings.failures() == 1 ? "" : "s");
   return findings.failures();
 }

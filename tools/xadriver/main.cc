@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
+#include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
@@ -86,7 +87,11 @@ const char kUsage[] =
     "\n"
     "recover --list | --commit XID | --rollback XID | --forget XID: opens --rmid\n"
     "with the open string, lists the branches it holds in doubt (each XID as\n"
-    "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n";
+    "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n"
+    "\n"
+    "check --dtc: also DTC's XADLL registry value for the module and whether XA\n"
+    "transactions are enabled (Windows). register-dtc [--dry-run]: writes (prints)\n"
+    "the XADLL value for the module.\n";
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
 
@@ -98,6 +103,7 @@ struct Options {
   int rmid = 1;
   int threads = 4;
   std::string traceLibrary;
+  bool dtcRegistry = false;
   std::string command;
   std::string argument;
 };
@@ -202,6 +208,8 @@ Options parseOptions(int argc, char** argv) {
       options.threads = parseCount(arg, value(), 1, 64);
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
+    } else if (arg == "--dtc") {
+      options.dtcRegistry = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       usageError("unknown option " + shownArgument(arg));
     } else {
@@ -308,7 +316,9 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
 }
 
 int runMain(int argc, char** argv) {
-  if (isRecoverCommand(argc, argv)) return runRecover(argc, argv);
+  const std::string command = commandWord(argc, argv);
+  if (command == "recover") return runRecover(argc, argv);
+  if (command == "register-dtc") return runRegisterDtc(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
   if (options.module.empty()) {
@@ -328,6 +338,7 @@ int runMain(int argc, char** argv) {
     request.hasOpenString = options.hasOpen;
     request.openString = options.open;
     request.traceLibrary = options.traceLibrary;
+    request.dtcRegistry = options.dtcRegistry;
     return runCheck(request) == 0 ? 0 : 1;
   }
 

@@ -110,8 +110,8 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
 // (TMSTARTRSCAN|TMENDRSCAN). Returns the recover result.
 int scan(xa_switch_t* sw, int rmid, std::vector<XID>* listed) {
   listed->assign(static_cast<size_t>(kMostListed), XID{});
-  const int result = sw->xa_recover_entry(listed->data(), kMostListed, rmid,
-                                          TMSTARTRSCAN | TMENDRSCAN);
+  const int result =
+      sw->xa_recover_entry(listed->data(), kMostListed, rmid, TMSTARTRSCAN | TMENDRSCAN);
   listed->resize(result > 0 ? static_cast<size_t>(result) : 0);
   return result;
 }
@@ -156,17 +156,18 @@ bool xidFromHex(const std::string& text, XID* xid) {
   return true;
 }
 
-bool isRecoverCommand(int argc, char** argv) {
-  // The command is the first word that is neither an option nor its value.
+std::string commandWord(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--module" || arg == "--tm" || arg == "--open" || arg == "--rmid") {
+    if (arg == "--module" || arg == "--tm" || arg == "--open" || arg == "--open-file" ||
+        arg == "--rmid" || arg == "--threads" || arg == "--trace-lib") {
       ++i;
       continue;
     }
-    return arg == "recover";
+    if (arg.size() > 1 && arg[0] == '-') continue;
+    return arg;
   }
-  return false;
+  return "";
 }
 
 int runRecover(int argc, char** argv) {

@@ -19,8 +19,9 @@ std::string xidToHex(const XID& xid);
 // whole bytes.
 bool xidFromHex(const std::string& text, XID* xid);
 
-// Whether the words after the program name ask for the recover command.
-bool isRecoverCommand(int argc, char** argv);
+// The command word: the first argument that is neither an option of the
+// driver nor an option's value ("" when there is none).
+std::string commandWord(int argc, char** argv);
 // Runs it: xadriver [--module FILE] [--tm dtc|mq] [--open STRING] [--rmid N]
 // recover --list | --commit XID | --rollback XID | --forget XID.
 // Returns the exit status: 0 when the list was read or the branch resolved
