@@ -11,8 +11,15 @@
 #include "platform/platform.h"
 #include "support/open_mask.h"
 
-#ifndef ZP_PROJECT_VERSION
-#define ZP_PROJECT_VERSION "unknown"
+// The project's version: from the generated version header where the build
+// makes one, else from the definition module/CMakeLists.txt passes.
+#if __has_include("zp_version.h")
+#include "zp_version.h"
+#define ZP_LOG_VERSION ZP_VERSION_STRING
+#elif defined(ZP_PROJECT_VERSION)
+#define ZP_LOG_VERSION ZP_PROJECT_VERSION
+#else
+#define ZP_LOG_VERSION "unknown"
 #endif
 
 namespace zp {
@@ -191,7 +198,7 @@ void diag_log_start() {
   if (platform::moduleFilePath(module, sizeof module) == 0) std::strcpy(module, "(unknown)");
   if (platform::processFilePath(program, sizeof program) == 0) std::strcpy(program, "(unknown)");
   write_line("load module %s version %s %u-bit process %s level %s limit %llu settings from %s",
-             module, ZP_PROJECT_VERSION, static_cast<unsigned>(sizeof(void*) * 8), program,
+             module, ZP_LOG_VERSION, static_cast<unsigned>(sizeof(void*) * 8), program,
              level_name(level), static_cast<unsigned long long>(g_diagLog.limit),
              fromRegistry ? "the registry (HKLM\\SOFTWARE\\zpor8dtc23)" : "the environment");
 }
@@ -200,7 +207,7 @@ void diag_log_stop() {
   if (diag_log_level() != kDiagOff) {
     char module[kPathSize];
     if (platform::moduleFilePath(module, sizeof module) == 0) std::strcpy(module, "(unknown)");
-    write_line("unload module %s version %s", module, ZP_PROJECT_VERSION);
+    write_line("unload module %s version %s", module, ZP_LOG_VERSION);
   }
   g_diagLogLevel.store(kDiagOff, std::memory_order_relaxed);
   if (g_diagLog.lockReady) {
