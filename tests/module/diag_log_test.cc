@@ -159,6 +159,7 @@ TEST(DiagLog_xa80, LinesOfBothSwitchesAtEachLevel) {
       EXPECT_TRUE(anyLineHas(lines, part)) << "no line has: " << part;
     }
     EXPECT_FALSE(anyLineHas(lines, "tiger")) << "a password reached the log";
+    EXPECT_FALSE(anyLineHas(lines, "version unknown"));
     EXPECT_EQ(anyLineHas(lines, "call" + sw + "xa_start rmid 5"), row.verbose)
         << "successful calls are written at the verbose level only";
     EXPECT_EQ(anyLineHas(lines, "call" + sw + "xa_commit rmid 5 flags 0x40000000"), row.verbose);
