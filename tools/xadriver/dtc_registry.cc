@@ -48,7 +48,8 @@ std::vector<Finding> checkDtcRegistration(const std::string& moduleFile,
                                           const std::string& programDir) {
   std::vector<Finding> findings;
   if (!kHasRegistry) {
-    findings.push_back({Verdict::kInfo, "--dtc: Microsoft DTC and its registry exist on Windows only"});
+    findings.push_back(
+        {Verdict::kInfo, "--dtc: Microsoft DTC and its registry exist on Windows only"});
     return findings;
   }
   const std::string full = moduleFullPath(moduleFile, programDir);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iostream>
 #include <vector>
 
 #include "tools/xadriver/open_text.h"
@@ -19,7 +21,8 @@ constexpr int kExitUsage = 2;
 constexpr long kMostListed = 1000;
 
 const char kRecoverUsage[] =
-    "usage: xadriver [--module FILE] [--tm dtc|mq] [--open STRING] [--rmid N]\n"
+    "usage: xadriver [--module FILE] [--tm dtc|mq] [--open STRING | --open-file FILE|-]\n"
+    "                [--rmid N]\n"
     "                recover --list | --commit XID | --rollback XID | --forget XID\n";
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
@@ -64,6 +67,28 @@ std::string replaceRmid(const std::string& text, int rmid) {
   return result;
 }
 
+// The one non-empty line of an open-string file ("-": standard input), so
+// that no password need be on a command line.
+std::string readOpenFile(const std::string& name) {
+  std::ifstream file;
+  if (name != "-") {
+    file.open(name, std::ios::binary);
+    if (!file) usage("--open-file: cannot read '" + maskPassword(name) + "'");
+  }
+  std::istream& in = name == "-" ? std::cin : file;
+  std::string open;
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (++lines > 1) usage("--open-file: more than one non-empty line");
+    open = line;
+  }
+  if (lines == 0) usage("--open-file: no open string in it");
+  if (open.find('\0') != std::string::npos) usage("--open-file: it holds a NUL byte");
+  return open;
+}
+
 RecoverOptions parseRecoverOptions(int argc, char** argv) {
   RecoverOptions options;
   bool seenCommand = false;
@@ -85,6 +110,10 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
       options.open = value();
       if (options.open.find_first_of("\r\n") != std::string::npos)
         usage("--open: the open string holds a line break");
+    } else if (arg == "--open-file") {
+      options.open = readOpenFile(value());
+      if (options.open.find('\r') != std::string::npos)
+        usage("--open-file: the open string holds a carriage return");
     } else if (arg == "--rmid") {
       long long rmid = 0;
       if (!parseInteger(value(), -2147483647, 2147483647, &rmid)) usage("--rmid needs a number");
