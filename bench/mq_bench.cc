@@ -1,6 +1,8 @@
 // The cost of MQStart's wrappers: each one with tracing off against the same
 // call made directly through the client's xaosw (target: at most 1.10 times),
 // and a traced start writing through the reference trace library to a file.
+// Also what the diagnostic log costs a call: its level check alone while it
+// is off, and a start with the log on at the normal level (nothing written).
 // Runs from the bench build's bin folder, with the stand-in client of
 // ../clients/xa80 as the client library.
 #include <benchmark/benchmark.h>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "module/diag_log.h"
 #include "module/libmain.h"
 #include "platform/platform.h"
 #include "trace/trace_binding.h"
@@ -70,6 +73,24 @@ void BM_Direct(benchmark::State& state) {
 void BM_MqUntraced(benchmark::State& state) {
   const int operation = static_cast<int>(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(call_entry(g_module, operation));
+}
+
+// What every switch call adds while the diagnostic log is off.
+void BM_DiagLogOffCheck(benchmark::State& state) {
+  for (auto _ : state) benchmark::DoNotOptimize(zp::diag_log_level() != zp::kDiagOff);
+}
+
+// A successful start with the log on at the normal level: nothing is written.
+void BM_MqLogNormal(benchmark::State& state) {
+  zp::platform::environmentSet(zp::kDiagLogVariable, "mq_bench_diag.log");
+  zp::diag_log_start();
+  if (zp::diag_log_level() == zp::kDiagOff) {
+    state.SkipWithError("the diagnostic log did not start");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(call_entry(g_module, 2));
+  zp::diag_log_stop();
+  zp::platform::environmentSet(zp::kDiagLogVariable, nullptr);
 }
 
 // Registered last: once on, tracing stays on for the process.
@@ -133,6 +154,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark((std::string("mq/") + kOperations[i]).c_str(), BM_MqUntraced)
         ->Arg(i);
   }
+  benchmark::RegisterBenchmark("diag_log_off/level_check", BM_DiagLogOffCheck);
+  benchmark::RegisterBenchmark("mq_diag_log_normal/start", BM_MqLogNormal);
   benchmark::RegisterBenchmark("mq_traced_reference_file/start", BM_MqTracedStart);
   // Five repetitions unless the command line says otherwise; the ratios use
   // their medians.
@@ -160,6 +183,14 @@ int main(int argc, char** argv) {
     if (direct > 0) std::printf("  %-9s %6.2f\n", kOperations[i], mq / direct);
   }
   const double directStart = reporter.time("direct/start/2");
+  const double check = reporter.time("diag_log_off/level_check");
+  const double mqStart = reporter.time("mq/start/2");
+  const double logNormal = reporter.time("mq_diag_log_normal/start");
+  if (check > 0) std::printf("Diagnostic log off: its check costs %.2f ns a call\n", check);
+  if (mqStart > 0 && logNormal > 0) {
+    std::printf("Start with the diagnostic log on (normal level) against log off: %.2f\n",
+                logNormal / mqStart);
+  }
   const double traced = reporter.time("mq_traced_reference_file/start");
   if (directStart > 0 && traced > 0) {
     std::printf("Traced start (reference trace library, log file) against a direct call: %.2f\n",

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "module/diag_log.h"
 #include "module/statics.h"
 #include "platform/platform.h"
 #include "support/fault.h"
@@ -91,10 +92,14 @@ bool moduleProcessAttach(void* instance) {
   platform::codePageSelect();
   if (!threadListAttach(platform::currentThreadId())) return false;
   appendAssertsLine();
+  diag_log_start();
   return true;
 }
 
-void moduleProcessDetach() { threadListDetach(); }
+void moduleProcessDetach() {
+  diag_log_stop();
+  threadListDetach();
+}
 
 bool moduleLoad(void* instance) {
   if (g_loaded) return true;

@@ -125,6 +125,11 @@ struct LocalTime {
 // hook says so).
 bool localTimeNow(LocalTime* out);
 
+// Copies the full path of the program file of the process (/proc/self/exe,
+// GetModuleFileNameA(NULL)) into buffer, terminated. Returns its length, or 0
+// with an empty buffer when it cannot be had or does not fit.
+size_t processFilePath(char* buffer, size_t size);
+
 // ---------------------------------------------------------------------------
 // Files (file.cc)
 
@@ -137,6 +142,10 @@ bool localTimeNow(LocalTime* out);
 // written. The type is checked on the opened file, so a name swapped between
 // a check and the open cannot redirect the write.
 bool fileAppendRegular(const char* path, const char* text, size_t length);
+
+// The size in bytes of the regular file at path. Returns false when nothing
+// of that name exists, when it is not a regular file, or when the query fails.
+bool fileSize(const char* path, uint64_t* size);
 
 // ---------------------------------------------------------------------------
 // Libraries (library.cc)
@@ -152,6 +161,33 @@ Library* libraryLoad(const char* fileName);
 void* librarySymbol(Library* library, const char* name);
 // Unloads a library that libraryLoad returned; null is ignored.
 void libraryUnload(Library* library);
+
+// libraryLoad that also says why a load failed: on null, reason (size bytes,
+// terminated, may be null when size is 0) holds the operating system's text
+// (dlerror; "error N: " and the FormatMessage text of GetLastError).
+Library* libraryLoadExplained(const char* fileName, char* reason, size_t size);
+// Copies the full path of a loaded library into buffer, terminated. Returns
+// its length, or 0 with an empty buffer when it cannot be had or does not fit.
+size_t libraryFilePath(Library* library, char* buffer, size_t size);
+// The same for the library that holds this code (the module itself; the
+// program when the code is linked into it).
+size_t moduleFilePath(char* buffer, size_t size);
+
+// ---------------------------------------------------------------------------
+// Machine-wide settings (registry.cc)
+
+// Reads the string value name of the key HKEY_LOCAL_MACHINE\subKey, in the
+// registry view of the process's own word size, into buffer, terminated.
+// Returns its length; 0 with an empty buffer when the key or value is absent,
+// is not a string, is empty or does not fit. Linux has no registry: 0.
+size_t registryReadMachineString(const char* subKey, const char* name, char* buffer, size_t size);
+// Reads a DWORD value the same way. Returns false when the key or value is
+// absent or is not a DWORD; always false on Linux.
+bool registryReadMachineNumber(const char* subKey, const char* name, uint32_t* value);
+// Writes the string value name of HKEY_LOCAL_MACHINE\subKey, creating the
+// key when needed. Returns false when the system refused (rights, no
+// registry: always on Linux).
+bool registryWriteMachineString(const char* subKey, const char* name, const char* value);
 
 // ---------------------------------------------------------------------------
 // The ANSI code page (codepage.cc)

@@ -1,6 +1,10 @@
 // The client XA library loader and the caller's-thread accessors.
 #include "xa/client_library.h"
 
+#include <cstdio>
+#include <cstring>
+
+#include "module/diag_log.h"
 #include "module/statics.h"
 #include "support/kvcritse.h"
 #include "zpor8dtc23/zpor8dtc23.h"
@@ -19,23 +23,69 @@ const char* const kClientCandidates[kClientCandidateCount] = {
 
 const char kCloseString[] = "This_is_close_string";
 
+namespace {
+
+constexpr size_t kReasonSize = 512;
+
+// Appends "name: reason" to the list of candidates that did not load.
+void note_refusal(char* refusals, size_t size, const char* name, const char* reason) {
+  const size_t used = std::strlen(refusals);
+  if (used + 1 >= size) return;
+  std::snprintf(refusals + used, size - used, "%s%s: %s", used == 0 ? "" : "; ", name, reason);
+}
+
+// Records which candidate was loaded, its full path and why, for the log.
+void describe_loaded(platform::Library* module, int index, const char* refusals) {
+  char path[512];
+  if (platform::libraryFilePath(module, path, sizeof path) == 0) {
+    std::snprintf(path, sizeof path, "%s", kClientCandidates[index]);
+  }
+  if (index == 0) {
+    std::snprintf(g_clientXaLibrary.description, sizeof g_clientXaLibrary.description,
+                  "%s (the first candidate)", path);
+  } else {
+    std::snprintf(g_clientXaLibrary.description, sizeof g_clientXaLibrary.description,
+                  "%s (candidate %d of %d%s; not loaded: %s)", path, index + 1,
+                  kClientCandidateCount, index == kCloseStringCandidate ? ", close string set" : "",
+                  refusals);
+  }
+  diag_log_line("client library loaded: %s", g_clientXaLibrary.description);
+}
+
+}  // namespace
+
 int32_t load_client_xa_library() {
   KvLockGuard guard(clientLibraryLock());
   if (client_switch() != nullptr) return 1;
   platform::Library* module = g_clientXaLibrary.module.load(std::memory_order_acquire);
   if (module == nullptr) {
     g_clientXaLibrary.closeStringFlag.store(0);
+    char refusals[2 * kReasonSize] = "";
+    int loaded = -1;
     for (int i = 0; i < kClientCandidateCount && module == nullptr; ++i) {
-      module = platform::libraryLoad(kClientCandidates[i]);
-      if (module != nullptr && i == kCloseStringCandidate)
-        g_clientXaLibrary.closeStringFlag.store(1);
+      char reason[kReasonSize];
+      module = platform::libraryLoadExplained(kClientCandidates[i], reason, sizeof reason);
+      if (module == nullptr) {
+        note_refusal(refusals, sizeof refusals, kClientCandidates[i], reason);
+        continue;
+      }
+      loaded = i;
+      if (i == kCloseStringCandidate) g_clientXaLibrary.closeStringFlag.store(1);
     }
-    if (module == nullptr) return 0;
+    if (module == nullptr) {
+      diag_log_line("client library: no candidate loads: %s", refusals);
+      return 0;
+    }
+    describe_loaded(module, loaded, refusals);
     g_clientXaLibrary.module.store(module, std::memory_order_release);
   }
   // The export is the switch record itself, not a function returning it.
   auto* clientSwitch = static_cast<xa_switch_t*>(platform::librarySymbol(module, "xaosw"));
-  if (clientSwitch == nullptr) return 0;
+  if (clientSwitch == nullptr) {
+    diag_log_line("client library %s exports no \"xaosw\": every open fails",
+                  g_clientXaLibrary.description);
+    return 0;
+  }
   g_clientXaLibrary.switchPointer.store(clientSwitch, std::memory_order_release);
   return 1;
 }

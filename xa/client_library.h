@@ -18,6 +18,9 @@ struct ClientXaLibrary {
   std::atomic<platform::Library*> module;
   std::atomic<xa_switch_t*> switchPointer;
   std::atomic<int32_t> closeStringFlag;  // 1 when the second candidate loaded
+  // The loaded file's full path and why it was chosen, for the diagnostic
+  // log; written before switchPointer is set.
+  char description[768];
 };
 extern ClientXaLibrary g_clientXaLibrary;
 
@@ -41,6 +44,11 @@ int32_t load_client_xa_library();
 // The held client switch, or null. No lock.
 inline xa_switch_t* client_switch() {
   return g_clientXaLibrary.switchPointer.load(std::memory_order_acquire);
+}
+// The loaded client library's path and why it was chosen, or "" while no
+// switch is held. No lock.
+inline const char* client_library_description() {
+  return client_switch() != nullptr ? g_clientXaLibrary.description : "";
 }
 inline bool client_close_string_flag() {
   return g_clientXaLibrary.closeStringFlag.load(std::memory_order_relaxed) != 0;

@@ -1,11 +1,13 @@
 // GetXaSwitch, its ten worker-routed entries, and the worker-thread accessors
 // hkXaoEnv / hkXaoSvcCtx. No entry calls the client on the caller's thread:
 // each writes its request into the rmid's worker record and waits for the
-// worker's answer. Nothing on this path traces.
+// worker's answer. Nothing on this path traces; the diagnostic log sees
+// every open and close and each failed call.
 #include "xa/dtc_switch.h"
 
 #include <cstring>
 
+#include "module/diag_log.h"
 #include "support/alloc.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
@@ -83,12 +85,48 @@ int post_switch_request(int32_t operation, int rmid, long flags, Fill fill) {
   return ask_worker(call.worker(), operation, rmid, flags);
 }
 
+constexpr char kDiagSwitch[] = "dtc";
+
+const char* operation_name(int32_t operation) {
+  switch (operation) {
+    case kRmStart:
+      return "xa_start";
+    case kRmEnd:
+      return "xa_end";
+    case kRmCommit:
+      return "xa_commit";
+    case kRmRollback:
+      return "xa_rollback";
+    case kRmPrepare:
+      return "xa_prepare";
+    case kRmRecover:
+      return "xa_recover";
+    case kRmForget:
+      return "xa_forget";
+    case kRmComplete:
+      return "xa_complete";
+    default:
+      return "xa_call";
+  }
+}
+
+// The call's line in the diagnostic log; the caller has seen the log on.
+[[gnu::noinline, gnu::cold]] void log_call(int32_t operation, const XID* xid, int rmid, long flags,
+                                           int result) {
+  diag_log_call(kDiagSwitch, operation_name(operation), xid, rmid, flags, result,
+                operation == kRmRecover);
+}
+
 int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
-  if (xid == nullptr) return XAER_RMERR;
-  // Written before the lookup, so also for an rmid without a worker.
-  xid->bqual_length = kDtcBqualLength;
-  return post_switch_request(operation, rmid, flags,
-                             [xid](RmWorker* worker) { worker->xid = xid; });
+  int result = XAER_RMERR;
+  if (xid != nullptr) {
+    // Written before the lookup, so also for an rmid without a worker.
+    xid->bqual_length = kDtcBqualLength;
+    result =
+        post_switch_request(operation, rmid, flags, [xid](RmWorker* worker) { worker->xid = xid; });
+  }
+  if (diag_log_level() != kDiagOff) log_call(operation, xid, rmid, flags, result);
+  return result;
 }
 
 // An accessor request: null without a worker; otherwise the handle the
@@ -114,10 +152,12 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
   auto* scratch = static_cast<char*>(allocateZeroed(MAXINFOSIZE));
   if (scratch == nullptr) return XAER_RMERR;
   int result = XAER_RMERR;
+  uint32_t thread = 0;
   if (load_client_xa_library() != 0) {
     RmWorker* worker = create_rm_worker(rmid);
     if (worker != nullptr) {
       result = open_worker(worker, xa_info != nullptr ? xa_info : "", rmid, flags, scratch);
+      thread = worker->threadId;
       // The record stays a worker only when the client's xa_open succeeded:
       // a failed open leaves no thread behind, and the rmid's calls answer
       // XAER_RMERR without reaching the client.
@@ -127,17 +167,27 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
     }
   }
   release(scratch);
+  if (diag_log_level() != kDiagOff) {
+    diag_log_open(kDiagSwitch, xa_info, rmid, flags, client_library_description(), result, thread);
+  }
   return result;
 }
 
 int dtc_xa_close(char*, int rmid, long flags) {
-  WorkerCall call(rmid);
-  RmWorker* worker = call.worker();
-  if (worker == nullptr) return XAER_RMERR;
-  // The worker ends whatever the client answered; its answer is passed on.
-  // Calls waiting for the record meanwhile find it closed.
-  const int result = ask_worker(worker, kRmClose, rmid, flags);
-  retire_rm_worker(worker);
+  int result = XAER_RMERR;
+  uint32_t thread = 0;
+  {
+    WorkerCall call(rmid);
+    RmWorker* worker = call.worker();
+    if (worker != nullptr) {
+      // The worker ends whatever the client answered; its answer is passed
+      // on. Calls waiting for the record meanwhile find it closed.
+      thread = worker->threadId;
+      result = ask_worker(worker, kRmClose, rmid, flags);
+      retire_rm_worker(worker);
+    }
+  }
+  if (diag_log_level() != kDiagOff) diag_log_close(kDiagSwitch, rmid, flags, result, thread);
   return result;
 }
 
@@ -166,17 +216,22 @@ int dtc_xa_forget(XID* xid, int rmid, long flags) {
 }
 
 int dtc_xa_recover(XID* xids, long count, int rmid, long flags) {
-  return post_switch_request(kRmRecover, rmid, flags, [xids, count](RmWorker* worker) {
+  const int result = post_switch_request(kRmRecover, rmid, flags, [xids, count](RmWorker* worker) {
     worker->xid = xids;
     worker->count = count;
   });
+  if (diag_log_level() != kDiagOff) log_call(kRmRecover, nullptr, rmid, flags, result);
+  return result;
 }
 
 int dtc_xa_complete(int* handle, int* retval, int rmid, long flags) {
-  return post_switch_request(kRmComplete, rmid, flags, [handle, retval](RmWorker* worker) {
-    worker->handle = handle;
-    worker->retval = retval;
-  });
+  const int result =
+      post_switch_request(kRmComplete, rmid, flags, [handle, retval](RmWorker* worker) {
+        worker->handle = handle;
+        worker->retval = retval;
+      });
+  if (diag_log_level() != kDiagOff) log_call(kRmComplete, nullptr, rmid, flags, result);
+  return result;
 }
 
 }  // namespace zp

@@ -1,12 +1,14 @@
-// MQStart and its ten traced wrappers. With tracing off a wrapper adds two
-// tests of the enabled flag to the client call; with tracing on it writes an
-// entry record, data records (the XID dump, the string passed to close) and an
-// exit record around the call.
+// MQStart and its ten traced wrappers. With tracing and the diagnostic log off
+// a wrapper adds two tests of the trace flag and one of the log level to the
+// client call; with tracing on it writes an entry record, data records (the
+// XID dump, the string passed to close) and an exit record around the call.
 #include "xa/mq_switch.h"
 
 #include <cstdint>
 #include <cstring>
 
+#include "module/diag_log.h"
+#include "platform/platform.h"
 #include "support/alloc.h"
 #include "support/perthred.h"
 #include "trace/trace_binding.h"
@@ -29,6 +31,16 @@ constexpr char kStringEntryFormat[] = "xa_info: %s rmid: %d flags: 0x%0*x";
 constexpr char kCloseDataFormat[] = "Calling client xa_close(%s, %d, 0x%0*x)";
 constexpr char kXidEntryFormat[] = "rmid: %d flags: 0x%0*x";
 constexpr char kExitFormat[] = "rc = %d";
+
+constexpr char kDiagSwitch[] = "mq";
+
+// The call's line in the diagnostic log; the caller has seen the log on.
+// function is the wrapper's name, "or8_mq_xa_start": the log shows "xa_start".
+[[gnu::noinline, gnu::cold]] void log_call(const char* function, const XID* xid, int rmid,
+                                           long flags, int result, bool resultIsCount) {
+  constexpr size_t kWrapperPrefix = sizeof "or8_mq_" - 1;
+  diag_log_call(kDiagSwitch, function + kWrapperPrefix, xid, rmid, flags, result, resultIsCount);
+}
 
 bool tracing() { return g_traceContext.enabled.load(std::memory_order_relaxed) != 0; }
 
@@ -68,6 +80,7 @@ int call_xid_entry(XidEntry entry, XID* xid, int rmid, long flags) {
   trace_xid(&g_traceContext, function, xid);
   const int result = call_xid_entry(entry, xid, rmid, flags);
   trace_result(function, result);
+  if (diag_log_level() != kDiagOff) log_call(function, xid, rmid, flags, result, false);
   return result;
 }
 
@@ -77,6 +90,7 @@ inline int forward_xid(const char* function, XidEntry entry, XID* xid, int rmid,
   if (tracing()) return forward_xid_traced(function, entry, xid, rmid, flags);
   const int result = call_xid_entry(entry, xid, rmid, flags);
   trace_result(function, result);  // tracing may have started meanwhile
+  if (diag_log_level() != kDiagOff) log_call(function, xid, rmid, flags, result, false);
   return result;
 }
 
@@ -117,7 +131,9 @@ void start_tracing_if_asked() {
 
 }  // namespace
 
-int or8_mq_xa_open(char* xa_info, int rmid, long flags) {
+namespace {
+
+int open_client(char* xa_info, int rmid, long flags) {
   const char* info = xa_info == nullptr ? "" : xa_info;
   OpenBuffers buffers;
   if (!buffers.valid()) return XAER_RMERR;  // reported by allocateZeroed
@@ -143,6 +159,17 @@ int or8_mq_xa_open(char* xa_info, int rmid, long flags) {
   return result;
 }
 
+}  // namespace
+
+int or8_mq_xa_open(char* xa_info, int rmid, long flags) {
+  const int result = open_client(xa_info, rmid, flags);
+  if (diag_log_level() != kDiagOff) {
+    diag_log_open(kDiagSwitch, xa_info, rmid, flags, client_library_description(), result,
+                  platform::currentThreadId());
+  }
+  return result;
+}
+
 int or8_mq_xa_close(char* xa_info, int rmid, long flags) {
   char empty[1] = {'\0'};
   char* info = xa_info == nullptr ? empty : xa_info;
@@ -154,6 +181,9 @@ int or8_mq_xa_close(char* xa_info, int rmid, long flags) {
   xa_switch_t* client = client_switch();
   const int result = client == nullptr ? XAER_RMERR : client->xa_close_entry(passed, rmid, flags);
   trace_result(kCloseName, result);
+  if (diag_log_level() != kDiagOff) {
+    diag_log_close(kDiagSwitch, rmid, flags, result, platform::currentThreadId());
+  }
   return result;
 }
 
@@ -192,6 +222,7 @@ int or8_mq_xa_recover(XID* xids, long count, int rmid, long flags) {
   const int result =
       client == nullptr ? XAER_RMERR : client->xa_recover_entry(xids, count, rmid, flags);
   trace_result(kName, result);
+  if (diag_log_level() != kDiagOff) log_call(kName, nullptr, rmid, flags, result, true);
   return result;
 }
 
@@ -206,6 +237,7 @@ int or8_mq_xa_complete(int* handle, int* retval, int rmid, long flags) {
   const int result =
       client == nullptr ? XAER_RMERR : client->xa_complete_entry(handle, retval, rmid, flags);
   trace_result(kName, result);
+  if (diag_log_level() != kDiagOff) log_call(kName, nullptr, rmid, flags, result, false);
   return result;
 }
 

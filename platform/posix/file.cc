@@ -76,5 +76,12 @@ bool fileAppendRegular(const char* path, const char* text, size_t length) {
   return true;
 }
 
+bool fileSize(const char* path, uint64_t* size) {
+  struct stat status;
+  if (path == nullptr || stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
 }  // namespace platform
 }  // namespace zp

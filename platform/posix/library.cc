@@ -1,16 +1,51 @@
-// Library loading over dlopen / dlsym.
+// Library loading over dlopen / dlsym, and the paths of loaded libraries.
 #include <dlfcn.h>
+#include <link.h>
+
+#include <cstring>
 
 #include "platform/platform.h"
 #include "support/fault.h"
 
 namespace zp {
 namespace platform {
+namespace {
 
-Library* libraryLoad(const char* fileName) {
-  if (fault::shouldFail(fault::Point::kLibraryLoad)) return nullptr;
+void copy_text(const char* text, char* buffer, size_t size) {
+  if (size == 0) return;
+  const size_t length = std::strlen(text);
+  const size_t kept = length < size ? length : size - 1;
+  std::memcpy(buffer, text, kept);
+  buffer[kept] = '\0';
+}
+
+size_t copy_path(const char* path, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  if (path == nullptr || path[0] == '\0') return 0;
+  const size_t length = std::strlen(path);
+  if (length >= size) return 0;
+  std::memcpy(buffer, path, length + 1);
+  return length;
+}
+
+}  // namespace
+
+Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
+
+Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
+  if (size != 0) reason[0] = '\0';
+  if (fault::shouldFail(fault::Point::kLibraryLoad)) {
+    copy_text("refused by the test fault hook", reason, size);
+    return nullptr;
+  }
   if (fileName == nullptr) return nullptr;
-  return static_cast<Library*>(dlopen(fileName, RTLD_NOW));
+  void* library = dlopen(fileName, RTLD_NOW);
+  if (library == nullptr) {
+    // dlerror's text belongs to this thread until its next dl call.
+    const char* text = dlerror();
+    copy_text(text != nullptr ? text : "dlopen failed without a reason", reason, size);
+  }
+  return static_cast<Library*>(library);
 }
 
 void* librarySymbol(Library* library, const char* name) {
@@ -21,6 +56,20 @@ void* librarySymbol(Library* library, const char* name) {
 
 void libraryUnload(Library* library) {
   if (library != nullptr) dlclose(library);
+}
+
+size_t libraryFilePath(Library* library, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  struct link_map* map = nullptr;
+  if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
+  return copy_path(map->l_name, buffer, size);
+}
+
+size_t moduleFilePath(char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  Dl_info info;
+  if (dladdr(reinterpret_cast<void*>(&moduleFilePath), &info) == 0) return 0;
+  return copy_path(info.dli_fname, buffer, size);
 }
 
 }  // namespace platform

@@ -47,5 +47,18 @@ bool localTimeNow(LocalTime* out) {
   return true;
 }
 
+size_t processFilePath(char* buffer, size_t size) {
+  if (size == 0) return 0;
+  buffer[0] = '\0';
+  const ssize_t length = readlink("/proc/self/exe", buffer, size);
+  // readlink does not terminate; a result that fills the buffer may be cut.
+  if (length <= 0 || static_cast<size_t>(length) >= size) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  buffer[length] = '\0';
+  return static_cast<size_t>(length);
+}
+
 }  // namespace platform
 }  // namespace zp

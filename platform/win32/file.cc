@@ -73,5 +73,13 @@ bool fileAppendRegular(const char* path, const char* text, size_t length) {
   return write_all(file.get(), chunk, used);
 }
 
+bool fileSize(const char* path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path == nullptr || !GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
 }  // namespace platform
 }  // namespace zp

@@ -1,16 +1,69 @@
-// Library loading over LoadLibraryA / GetProcAddress.
+// Library loading over LoadLibraryA / GetProcAddress, and the paths of loaded
+// libraries.
 #include <windows.h>
+
+#include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 #include "support/fault.h"
 
 namespace zp {
 namespace platform {
+namespace {
 
-Library* libraryLoad(const char* fileName) {
-  if (fault::shouldFail(fault::Point::kLibraryLoad)) return nullptr;
+void copy_text(const char* text, char* buffer, size_t size) {
+  if (size == 0) return;
+  const size_t length = std::strlen(text);
+  const size_t kept = length < size ? length : size - 1;
+  std::memcpy(buffer, text, kept);
+  buffer[kept] = '\0';
+}
+
+// "error N: " and the system's text for N, without its closing line break.
+void describe_error(DWORD error, char* buffer, size_t size) {
+  if (size == 0) return;
+  const int prefix = std::snprintf(buffer, size, "error %lu: ", static_cast<unsigned long>(error));
+  if (prefix < 0 || static_cast<size_t>(prefix) >= size) return;
+  char* text = buffer + prefix;
+  const DWORD length =
+      FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                     text, static_cast<DWORD>(size - static_cast<size_t>(prefix)), nullptr);
+  size_t end = length;
+  while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
+  if (end == 0) {
+    copy_text("no text for this error", text, size - static_cast<size_t>(prefix));
+  } else {
+    text[end] = '\0';
+  }
+}
+
+size_t module_path(HMODULE module, char* buffer, size_t size) {
+  if (size == 0) return 0;
+  buffer[0] = '\0';
+  const DWORD length = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
+  // A path that does not fit comes back cut, with the whole buffer used.
+  if (length == 0 || length >= size) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
+Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
+
+Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
+  if (size != 0) reason[0] = '\0';
+  if (fault::shouldFail(fault::Point::kLibraryLoad)) {
+    copy_text("refused by the test fault hook", reason, size);
+    return nullptr;
+  }
   if (fileName == nullptr) return nullptr;
-  return reinterpret_cast<Library*>(LoadLibraryA(fileName));
+  HMODULE library = LoadLibraryA(fileName);
+  if (library == nullptr) describe_error(GetLastError(), reason, size);
+  return reinterpret_cast<Library*>(library);
 }
 
 void* librarySymbol(Library* library, const char* name) {
@@ -21,6 +74,23 @@ void* librarySymbol(Library* library, const char* name) {
 
 void libraryUnload(Library* library) {
   if (library != nullptr) FreeLibrary(reinterpret_cast<HMODULE>(library));
+}
+
+size_t libraryFilePath(Library* library, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  if (library == nullptr) return 0;
+  return module_path(reinterpret_cast<HMODULE>(library), buffer, size);
+}
+
+size_t moduleFilePath(char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&moduleFilePath), &self)) {
+    return 0;
+  }
+  return module_path(self, buffer, size);
 }
 
 }  // namespace platform

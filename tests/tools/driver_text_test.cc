@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/xa_names.h"
 #include "zpor8dtc23/xa.h"
@@ -165,6 +167,69 @@ TEST(DriverText, ScriptLinesAndTheirMistakes) {
   EXPECT_EQ(ignored.back().expected, INT_MIN);
   std::string longXid = "start 1 " + std::string(65, 'g');
   EXPECT_FALSE(parseScript(longXid, &steps, &error)) << "a 65-byte gtrid";
+}
+
+TEST(DriverText, RecoveredXidsPasteBack) {
+  const struct {
+    std::string text;
+    bool valid;
+    long formatId;
+    const char* canonical;  // as xidToHex writes it back, when not the text itself
+  } rows[] = {
+      {"5a50:63726173682d37:62", true, 0x5a50, "5a50:63726173682d37:62"},
+      {"5A50:ABCD:EF", true, 0x5a50, "5a50:abcd:ef"},
+      {"ffffffff:00:00", true, -1, "ffffffff:00:00"},
+      {"0:" + std::string(128, 'a') + ":" + std::string(128, 'b'), true, 0, nullptr},
+      {"1:" + std::string(130, 'a') + ":bb", false, 0, nullptr},  // 65 bytes of gtrid
+      {"123456789:aa:bb", false, 0, nullptr},                     // format beyond 32 bits
+      {"1:abc:bb", false, 0, nullptr},                            // half a byte
+      {"1::bb", false, 0, nullptr},
+      {"1:aa", false, 0, nullptr},
+      {"1:aa:bb:cc", false, 0, nullptr},
+      {"1:zz:bb", false, 0, nullptr},
+      {":aa:bb", false, 0, nullptr},
+  };
+  for (const auto& row : rows) {
+    const std::string& text = row.text;
+    XID xid = {};
+    xid.formatID = 77;
+    ASSERT_EQ(xidFromHex(text, &xid), row.valid) << text;
+    if (!row.valid) {
+      EXPECT_EQ(xid.formatID, 77) << text << ": a refused XID is left alone";
+      continue;
+    }
+    EXPECT_EQ(xid.formatID, row.formatId) << text;
+    EXPECT_EQ(xidToHex(xid), row.canonical != nullptr ? row.canonical : text) << text;
+  }
+}
+
+TEST(DriverText, OptionValuesTheClientRefuses) {
+  const struct {
+    const char* keyword;
+    const char* value;
+    bool refused;
+  } rows[] = {
+      {"Acc", "P/scott/tiger", false},
+      {"acc", "p/scott/tiger", false},
+      {"Acc", "P/scott", true},
+      {"Acc", "P/scott/", true},
+      {"Acc", "P//tiger", true},
+      {"Acc", "scott/tiger", true},
+      {"SesTm", "60", false},
+      {"SESTM", "60  ", false},
+      {"SesTm", "abc", true},
+      {"SesTm", "", true},
+      {"SesTm", "-5", true},
+      {"SesTm", "1234567890", true},
+      {"Threads", "TRUE", false},
+      {"Threads", "yes", true},
+      {"DB", "", true},
+      {"SqlNet", "orcl", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(!clientValueProblem(row.keyword, row.value).empty(), row.refused)
+        << "+" << row.keyword << "=" << row.value;
+  }
 }
 
 TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/xadriver/advice.h"
+#include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"
@@ -20,6 +22,19 @@ namespace {
 class Findings {
  public:
   void ok(const std::string& text) { line("OK  ", text); }
+  void info(const std::string& text) { line("INFO", text); }
+  void add(const Finding& finding) {
+    switch (finding.verdict) {
+      case Verdict::kOk:
+        return ok(finding.text);
+      case Verdict::kInfo:
+        return info(finding.text);
+      case Verdict::kWarn:
+        return warn(finding.text);
+      case Verdict::kFail:
+        return fail(finding.text);
+    }
+  }
   void warn(const std::string& text) { line("WARN", text); }
   void fail(const std::string& text) {
     line("FAIL", text);
@@ -124,9 +139,11 @@ void checkModule(const CheckRequest& request, Findings* findings) {
   } else {
     findings->ok("the module " + path + " is " + std::to_string(moduleBits) + "-bit");
   }
-  platform::Library* module = platform::libraryLoad(request.moduleFile.c_str());
+  char reason[512];
+  platform::Library* module =
+      platform::libraryLoadExplained(request.moduleFile.c_str(), reason, sizeof reason);
   if (module == nullptr) {
-    findings->fail("the module " + request.moduleFile + " does not load");
+    findings->fail("the module " + request.moduleFile + " does not load: " + reason);
     return;
   }
   const std::string missing = missingExports(
@@ -141,18 +158,22 @@ void checkModule(const CheckRequest& request, Findings* findings) {
 void checkClientLibraries(const CheckRequest& request, Findings* findings) {
   const std::vector<std::string> folders = searchFolders(request.programDir);
   bool chosen = false;
+  std::string reasons;
   for (int i = 0; i < kClientCandidateCount; ++i) {
     const std::string name = kClientCandidates[i];
     const std::string found = findInSearch(name, folders);
-    platform::Library* library = platform::libraryLoad(name.c_str());
+    char reason[512];
+    platform::Library* library =
+        platform::libraryLoadExplained(name.c_str(), reason, sizeof reason);
     const std::string where = found.empty() ? "" : " (" + found + ")";
     if (library == nullptr) {
+      reasons += std::string(reasons.empty() ? "" : "; ") + reason;
       if (found.empty()) {
-        findings->ok("candidate " + std::to_string(i + 1) + " " + name +
-                     ": not found by the library search");
+        findings->info("candidate " + std::to_string(i + 1) + " " + name +
+                       ": not found by the library search (" + reason + ")");
       } else {
         findings->warn("candidate " + std::to_string(i + 1) + " " + name + " is found" + where +
-                       " but does not load (word size, or a library it needs)");
+                       " but does not load: " + reason);
       }
       continue;
     }
@@ -179,7 +200,9 @@ void checkClientLibraries(const CheckRequest& request, Findings* findings) {
     std::string names;
     for (const char* name : kClientCandidates)
       names += (names.empty() ? "" : ", ") + std::string(name);
-    findings->fail("no client XA library loads (" + names + "): every xa_open answers XAER_RMERR");
+    findings->fail("no client XA library loads (" + names +
+                   "): every xa_open answers XAER_RMERR; put its folder on the library search "
+                   "path of the process that loads the module");
   }
 }
 
@@ -201,7 +224,12 @@ bool reportClientOption(const Option& option, Findings* findings, std::string* c
     known |= sameIgnoringCase(option.keyword, name);
   if (!known) return false;
   if (option.hasValue || option.last) {
-    findings->ok("passed to the client: " + option.shown());
+    const std::string problem = clientValueProblem(option.keyword, option.value);
+    if (problem.empty()) {
+      findings->ok("passed to the client: " + option.shown());
+    } else {
+      findings->fail("passed to the client, which refuses " + option.shown() + ": " + problem);
+    }
     *copied += option.text;
   } else {
     findings->warn("dropped " + option.shown() +
@@ -281,7 +309,17 @@ std::string analyseOptions(const std::string& source, Findings* findings) {
   return copied;
 }
 
+// Whether any option asks for tracing: "+Trace", "+TraceFile" or a trace
+// library keyword, in any letter case.
+bool asksForTracing(const std::string& source) {
+  for (size_t at = source.find('+'); at != std::string::npos; at = source.find('+', at + 1)) {
+    if (source.size() - at > 5 && sameIgnoringCase(source.substr(at + 1, 5), "Trace")) return true;
+  }
+  return false;
+}
+
 void checkOpenString(const std::string& source, Findings* findings) {
+  const bool traceAsked = asksForTracing(source);
   const size_t length = source.size();
   if (length + 1 > MAXINFOSIZE) {
     findings->fail("the open string is " + std::to_string(length) + " characters; XA allows " +
@@ -296,6 +334,7 @@ void checkOpenString(const std::string& source, Findings* findings) {
     return;
   }
   const std::string expected = analyseOptions(source, findings);
+  for (const Finding& finding : checkRepeatedClientOptions(source)) findings->add(finding);
 
   char dtcOutput[MAXINFOSIZE] = {0};
   const int32_t dtc = parse_open_options(source.c_str(), static_cast<uint32_t>(length), dtcOutput,
@@ -324,9 +363,12 @@ void checkOpenString(const std::string& source, Findings* findings) {
   // What the module's own parse left for tracing, all options taken together.
   const char* library = trace_options_dll_name();
   const char* file = trace_options_file_name();
-  if (trace_options_level() != 2) {
-    findings->ok("MQ switch: no tracing (trace level " + std::to_string(trace_options_level()) +
-                 ")");
+  if (file != nullptr && *file != '\0') findings->add(checkTraceFile(file));
+  if (trace_options_level() != 2 && traceAsked) {
+    findings->warn("MQ switch: trace level " + std::to_string(trace_options_level()) +
+                   " traces nothing; only +Trace=2 turns tracing on");
+  } else if (trace_options_level() != 2) {
+    findings->ok("MQ switch: no tracing (no +Trace option)");
   } else if (library == nullptr || *library == '\0') {
     findings->warn("trace level 2 but no +" + std::string(kTraceDllKeyword) +
                    ": the MQ switch will not trace");
@@ -338,11 +380,13 @@ void checkOpenString(const std::string& source, Findings* findings) {
 }
 
 void checkTraceLibrary(const std::string& file, Findings* findings) {
-  platform::Library* library = platform::libraryLoad(file.c_str());
+  char reason[512];
+  platform::Library* library = platform::libraryLoadExplained(file.c_str(), reason, sizeof reason);
   // The name may come from the open string: it is shown as the rest of it is.
   const std::string name = maskPassword(file);
   if (library == nullptr) {
-    findings->fail("the trace library " + name + " does not load: tracing stays off");
+    findings->fail("the trace library " + name + " does not load (" + maskPassword(reason) +
+                   "): tracing stays off");
     return;
   }
   const std::string required =
@@ -375,6 +419,7 @@ void checkTraceLibrary(const std::string& file, Findings* findings) {
 
 int runCheck(const CheckRequest& request) {
   Findings findings;
+  findings.info(checkScopeNote());
   checkModule(request, &findings);
   checkClientLibraries(request, &findings);
   std::string traceLibrary = request.traceLibrary;
@@ -384,6 +429,10 @@ int runCheck(const CheckRequest& request) {
       traceLibrary = trace_options_dll_name();
   }
   if (!traceLibrary.empty()) checkTraceLibrary(traceLibrary, &findings);
+  if (request.dtcRegistry) {
+    for (const Finding& finding : checkDtcRegistration(request.moduleFile, request.programDir))
+      findings.add(finding);
+  }
   std::printf("%d finding%s failed\n", findings.failures(), findings.failures() == 1 ? "" : "s");
   return findings.failures();
 }

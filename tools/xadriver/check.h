@@ -14,6 +14,7 @@ struct CheckRequest {
   bool hasOpenString = false;
   std::string openString;
   std::string traceLibrary;  // empty: the one the open string names, if any
+  bool dtcRegistry = false;  // also check DTC's XADLL value and XA setting
 };
 
 // Prints the findings and returns the number of FAIL lines.

@@ -14,8 +14,11 @@
 #ifdef ZP_XADRIVER_BANK
 #include "tools/xadriver/bank.h"
 #endif
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
+#include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 #include "zp_version.h"
@@ -97,7 +100,7 @@ const char kUsage[] =
     "libraries the search finds, which one the module would take and its exports;\n"
     "with --open, what the client receives and what is taken out or dropped; with\n"
     "--trace-lib (or a trace library in the open string), whether it is usable.\n"
-    "One line per finding: OK, WARN or FAIL; exit status 1 when any failed.\n"
+    "One line per finding: OK, INFO, WARN or FAIL; exit status 1 when any failed.\n"
     "\n"
     "bank: global transactions over two databases behind the SQL client XA library\n"
     "(connections bank_a on PostgreSQL and bank_b on MariaDB): each transfer moves\n"
@@ -107,7 +110,15 @@ const char kUsage[] =
     "and after and the transactions per second.\n"
     "bank-recover: a new process lists the branches in doubt and commits those the\n"
     "log decided, rolls back the rest. verify: the balances sum to the opening\n"
-    "sum, no branch is in doubt, every transfer is in both databases or neither.\n";
+    "sum, no branch is in doubt, every transfer is in both databases or neither.\n"
+    "\n"
+    "recover --list | --commit XID | --rollback XID | --forget XID: opens --rmid\n"
+    "with the open string, lists the branches it holds in doubt (each XID as\n"
+    "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n"
+    "\n"
+    "check --dtc: also DTC's XADLL registry value for the module and whether XA\n"
+    "transactions are enabled (Windows). register-dtc [--dry-run]: writes (prints)\n"
+    "the XADLL value for the module.\n";
 
 bool isBankCommand(const std::string& command) {
   return command == "bank" || command == "bank-recover" || command == "verify";
@@ -135,6 +146,7 @@ struct Options {
   int crashTransfer = 1;
   bool setup = false;
   std::string traceLibrary;
+  bool dtcRegistry = false;
   std::string command;
   std::string argument;
 };
@@ -271,6 +283,8 @@ Options parseOptions(int argc, char** argv) {
       options.setup = true;
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
+    } else if (arg == "--dtc") {
+      options.dtcRegistry = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       usageError("unknown option " + shownArgument(arg));
     } else {
@@ -384,6 +398,9 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
 }
 
 int runMain(int argc, char** argv) {
+  const std::string command = commandWord(argc, argv);
+  if (command == "recover") return runRecover(argc, argv);
+  if (command == "register-dtc") return runRegisterDtc(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
   if (options.module.empty()) {
@@ -436,6 +453,7 @@ int runMain(int argc, char** argv) {
     request.hasOpenString = options.hasOpen;
     request.openString = options.open;
     request.traceLibrary = options.traceLibrary;
+    request.dtcRegistry = options.dtcRegistry;
     return runCheck(request) == 0 ? 0 : 1;
   }
 
@@ -478,6 +496,13 @@ int runMain(int argc, char** argv) {
     good = runScenario(target, probe, options, options.argument);
   }
   std::printf("%s\n", good ? "-- every result as expected" : "-- UNEXPECTED results: see above");
+  const FailedOpen failed = firstFailedOpen();
+  if (failed.happened) {
+    std::fputs(adviceAfterFailedOpen(argv[0], options.module, options.dtc, failed.openString,
+                                     failed.result)
+                   .c_str(),
+               stdout);
+  }
   return good ? 0 : 1;
 }
 

@@ -1,5 +1,6 @@
 #include "tools/xadriver/session.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,10 +64,11 @@ std::string describeXid(const XID& xid) {
 }
 
 bool loadTarget(const std::string& moduleFile, bool dtc, Target* target, std::string* error) {
-  platform::Library* module = platform::libraryLoad(moduleFile.c_str());
+  char reason[512];
+  platform::Library* module =
+      platform::libraryLoadExplained(moduleFile.c_str(), reason, sizeof reason);
   if (module == nullptr) {
-    *error = "the module " + moduleFile +
-             " does not load (not found, wrong word size, or a library it needs is missing)";
+    *error = "the module " + moduleFile + " does not load: " + reason;
     return false;
   }
   target->dtc = dtc;
@@ -179,8 +181,28 @@ int Session::call(const Step& step, XID* xid, std::string* arguments) {
   return 0;
 }
 
+namespace {
+
+// The first open of the process that failed unexpectedly. Claimed by one
+// session thread; read by the main thread once every session has ended.
+std::atomic<bool> g_failedOpenClaimed;
+FailedOpen g_failedOpen;
+
+void noteFailedOpen(const std::string& openString, int result) {
+  if (g_failedOpenClaimed.exchange(true)) return;
+  g_failedOpen.happened = true;
+  g_failedOpen.openString = openString;
+  g_failedOpen.result = result;
+}
+
+}  // namespace
+
+FailedOpen firstFailedOpen() { return g_failedOpen; }
+
 void Session::record(const Step& step, const std::string& text, int result, double milliseconds,
                      uint32_t thread) {
+  if (step.op == Op::kOpen && result != XA_OK && (!step.checked || step.expected != result))
+    noteFailedOpen(step.text, result);
   // A recover's non-negative result is a count, not a code.
   const std::string name =
       step.op == Op::kRecover && result >= 0 ? std::to_string(result) : resultName(result);

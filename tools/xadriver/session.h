@@ -81,6 +81,15 @@ class Session {
 
 std::string describeXid(const XID& xid);
 
+// The first xa_open of the process whose failure was not what its step
+// expected. REQUIRES: no session runs any more.
+struct FailedOpen {
+  bool happened = false;
+  std::string openString;
+  int result = 0;
+};
+FailedOpen firstFailedOpen();
+
 }  // namespace xadriver
 }  // namespace zp
 

@@ -1,0 +1,287 @@
+// The diagnostic log of the real module, on both switches against the
+// stand-in client: what the lines say, that passwords stay masked, that the
+// file stays bounded, that lines of many threads stay whole, and that nothing
+// is written while the log is off. Each case runs in a process of its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+#include "platform/platform.h"
+#include "testlib/module_file.h"
+#include "testlib/threads.h"
+#include "zpor8dtc23/zpor8dtc23.h"
+
+namespace zp {
+namespace {
+
+constexpr char kOpenString[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=diag+SqlNet=diag";
+constexpr int kRmid = 5;
+constexpr int kRmidNeverOpened = 99;
+
+std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
+  for (const std::string& line : lines) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string scratchLog(const std::string& name) {
+  const std::string path = "diag_" + name + ".log";
+  std::remove(path.c_str());
+  return path;
+}
+
+// The log settings of the next load; null removes a variable.
+void setLogEnvironment(const char* file, const char* level = nullptr, const char* limit = nullptr) {
+  platform::environmentSet("ZPXA_LOG", file);
+  platform::environmentSet("ZPXA_LOG_LEVEL", level);
+  platform::environmentSet("ZPXA_LOG_LIMIT", limit);
+}
+
+// The real module, loaded after the settings are made, and its switch.
+class Module {
+ public:
+  explicit Module(const std::string& switchName) {
+    library_ = platform::libraryLoad(test::moduleFile());
+    if (library_ == nullptr) return;
+    if (switchName == "dtc") {
+      auto get = reinterpret_cast<int32_t (*)(uint32_t, xa_switch_t**)>(
+          platform::librarySymbol(library_, "GetXaSwitch"));
+      if (get != nullptr && get(0, &switch_) != 0) switch_ = nullptr;
+    } else {
+      auto start =
+          reinterpret_cast<xa_switch_t* (*)()>(platform::librarySymbol(library_, "MQStart"));
+      if (start != nullptr) switch_ = start();
+    }
+  }
+  ~Module() { platform::libraryUnload(library_); }
+  Module(const Module&) = delete;
+  Module& operator=(const Module&) = delete;
+
+  xa_switch_t* xa() const { return switch_; }
+
+ private:
+  platform::Library* library_ = nullptr;
+  xa_switch_t* switch_ = nullptr;
+};
+
+XID sampleXid() {
+  XID xid = {};
+  xid.formatID = 0x5a50;
+  xid.gtrid_length = 4;
+  xid.bqual_length = 1;
+  std::memcpy(xid.data, "diagb", 5);
+  return xid;
+}
+
+// A session as a transaction manager would run it: a call that fails
+// (before any open on the MQ switch, for an rmid never opened on the DTC
+// switch), then open, start, end, commit one phase, close. Returns the
+// results in that order.
+std::vector<int> runSession(xa_switch_t* xa) {
+  std::vector<int> results;
+  XID xid = sampleXid();
+  results.push_back(xa->xa_commit_entry(&xid, kRmidNeverOpened, TMNOFLAGS));
+  std::string info = kOpenString;
+  results.push_back(xa->xa_open_entry(&info[0], kRmid, TMNOFLAGS));
+  xid = sampleXid();
+  results.push_back(xa->xa_start_entry(&xid, kRmid, TMNOFLAGS));
+  results.push_back(xa->xa_end_entry(&xid, kRmid, TMSUCCESS));
+  results.push_back(xa->xa_commit_entry(&xid, kRmid, TMONEPHASE));
+  char empty[1] = {'\0'};
+  results.push_back(xa->xa_close_entry(empty, kRmid, TMNOFLAGS));
+  return results;
+}
+
+const std::vector<int> kSessionResults = {XAER_RMERR, XA_OK, XA_OK, XA_OK, XA_OK, XA_OK};
+
+TEST(DiagLog_xa80, LinesOfBothSwitchesAtEachLevel) {
+  struct Row {
+    const char* switchName;
+    const char* level;  // ZPXA_LOG_LEVEL, or null
+    bool verbose;
+  };
+  const Row rows[] = {
+      {"dtc", nullptr, false},
+      {"dtc", "verbose", true},
+      {"mq", nullptr, false},
+      {"mq", "VERBOSE", true},
+  };
+  for (const Row& row : rows) {
+    const std::string name = std::string(row.switchName) + (row.verbose ? "_verbose" : "_normal");
+    SCOPED_TRACE(name);
+    const std::string path = scratchLog(name);
+    setLogEnvironment(path.c_str(), row.level);
+    {
+      Module module(row.switchName);
+      ASSERT_NE(module.xa(), nullptr);
+      EXPECT_EQ(runSession(module.xa()), kSessionResults);
+    }
+    const std::vector<std::string> lines = readLines(path);
+    const std::string sw = std::string(" ") + row.switchName + " ";
+    const std::vector<std::string> expected = {
+        "load module ",
+        " version ",
+        (sizeof(void*) == 8 ? " 64-bit process " : " 32-bit process "),
+        "failed" + sw + "xa_commit rmid 99 flags 0x0 xid fmt 0x5a50 gtrid 4 ",
+        "client library loaded: ",
+        "open" + sw + "rmid 5 flags 0x0 info \"ORACLE_XA+Acc=P/scott/****+SesTm=60+DB=diag",
+        "xa80",
+        "(the first candidate) result XA_OK thread ",
+        "close" + sw + "rmid 5 flags 0x0 result XA_OK thread ",
+        "unload module ",
+    };
+    for (const std::string& part : expected) {
+      EXPECT_TRUE(anyLineHas(lines, part)) << "no line has: " << part;
+    }
+    EXPECT_FALSE(anyLineHas(lines, "tiger")) << "a password reached the log";
+    EXPECT_FALSE(anyLineHas(lines, "version unknown"));
+    EXPECT_EQ(anyLineHas(lines, "call" + sw + "xa_start rmid 5"), row.verbose)
+        << "successful calls are written at the verbose level only";
+    EXPECT_EQ(anyLineHas(lines, "call" + sw + "xa_commit rmid 5 flags 0x40000000"), row.verbose);
+  }
+}
+
+TEST(DiagLog_xa80, NothingWrittenWhileOff) {
+  // Read once at load: a log switched off after a load that used it gets
+  // nothing from the next load, and a module loaded without it writes nothing.
+  const std::string path = scratchLog("off");
+  const char* const switches[] = {"dtc", "mq"};
+  setLogEnvironment(path.c_str(), "verbose");
+  { Module module("dtc"); }
+  const std::string before = readAll(path);
+  ASSERT_FALSE(before.empty());
+  for (const char* sw : switches) {
+    SCOPED_TRACE(sw);
+    setLogEnvironment(nullptr, "verbose");
+    Module module(sw);
+    ASSERT_NE(module.xa(), nullptr);
+    EXPECT_EQ(runSession(module.xa()), kSessionResults);
+  }
+  EXPECT_EQ(readAll(path), before);
+}
+
+TEST(DiagLog_xa80, LogThatCannotBeWrittenLeavesResultsAlone) {
+  const char* const paths[] = {".", "no-such-folder/diag.log"};
+  for (const char* path : paths) {
+    for (const char* sw : {"dtc", "mq"}) {
+      SCOPED_TRACE(std::string(sw) + " " + path);
+      setLogEnvironment(path, "verbose");
+      Module module(sw);
+      ASSERT_NE(module.xa(), nullptr);
+      EXPECT_EQ(runSession(module.xa()), kSessionResults);
+    }
+  }
+}
+
+TEST(DiagLog_xa80, FileStaysWithinItsLimit) {
+  constexpr size_t kLimit = 4000;
+  const std::string path = scratchLog("limit");
+  setLogEnvironment(path.c_str(), "verbose", "4000");
+  {
+    Module module("dtc");
+    ASSERT_NE(module.xa(), nullptr);
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(runSession(module.xa()), kSessionResults);
+  }
+  const std::vector<std::string> lines = readLines(path);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("log full: 4000 bytes reached"), std::string::npos) << lines.back();
+  const size_t size = readAll(path).size();
+  EXPECT_LE(size, kLimit);
+  EXPECT_EQ(lines.size() - 1, static_cast<size_t>(std::count_if(
+                                  lines.begin(), lines.end(), [](const std::string& line) {
+                                    return line.find("log full") == std::string::npos;
+                                  })));
+  // A later load finds the file full and adds nothing.
+  { Module module("mq"); }
+  EXPECT_EQ(readAll(path).size(), size);
+}
+
+TEST(DiagLog_xa80, LinesOfManyThreadsStayWhole) {
+  constexpr int kThreads = 8;
+  constexpr int kCallsEach = 100;
+  const std::string path = scratchLog("threads");
+  setLogEnvironment(path.c_str());
+  {
+    Module module("dtc");
+    ASSERT_NE(module.xa(), nullptr);
+    xa_switch_t* xa = module.xa();
+    test::runConcurrently(kThreads, [xa](int thread) {
+      for (int i = 0; i < kCallsEach; ++i) {
+        XID xid = sampleXid();
+        xa->xa_rollback_entry(&xid, 1000 + thread, TMNOFLAGS);
+      }
+    });
+  }
+  int failedLines = 0;
+  for (const std::string& line : readLines(path)) {
+    // "2026-12-08 14:43:33 pid 1 tid 2 failed dtc xa_rollback rmid 1003 ... result XAER_RMERR"
+    ASSERT_TRUE(line.size() > 20 && line[4] == '-' && line[13] == ':') << line;
+    if (line.find(" failed dtc xa_rollback rmid 10") == std::string::npos) continue;
+    EXPECT_EQ(line.substr(line.size() - 17), "result XAER_RMERR") << line;
+    ++failedLines;
+  }
+  EXPECT_EQ(failedLines, kThreads * kCallsEach);
+}
+
+// A service's environment is awkward to set: the registry value switches the
+// log on as well. The test writes it in the test prefix's registry.
+TEST(DiagLog_xa80, RegistryValueSwitchesItOn) {
+#if !defined(_WIN32)
+  GTEST_SKIP() << "the registry exists on Windows only";
+#else
+  const std::string path = scratchLog("registry");
+  char full[MAX_PATH];
+  ASSERT_NE(GetFullPathNameA(path.c_str(), sizeof full, full, nullptr), 0u);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\zpor8dtc23", 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::string level = "verbose";
+  ASSERT_EQ(RegSetValueExA(key, "LogFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(full),
+                           static_cast<DWORD>(std::strlen(full) + 1)),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, "LogLevel", 0, REG_SZ, reinterpret_cast<const BYTE*>(level.c_str()),
+                 static_cast<DWORD>(level.size() + 1));
+  setLogEnvironment(nullptr);
+  {
+    Module module("mq");
+    ASSERT_NE(module.xa(), nullptr);
+    EXPECT_EQ(runSession(module.xa()), kSessionResults);
+  }
+  RegDeleteValueA(key, "LogFile");
+  RegDeleteValueA(key, "LogLevel");
+  RegCloseKey(key);
+  const std::vector<std::string> lines = readLines(path);
+  EXPECT_TRUE(anyLineHas(lines, "settings from the registry")) << readAll(path);
+  EXPECT_TRUE(anyLineHas(lines, "call mq xa_start rmid 5"));
+  EXPECT_FALSE(anyLineHas(lines, "tiger"));
+#endif
+}
+
+}  // namespace
+}  // namespace zp

@@ -1,0 +1,165 @@
+#include "tools/xadriver/advice.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "platform/platform.h"
+#include "tools/xadriver/open_text.h"
+#include "tools/xadriver/xa_names.h"
+
+namespace zp {
+namespace xadriver {
+namespace {
+
+// The options the client reads, in the case the user guide writes them.
+const char* const kClientOptions[] = {"Acc", "DB", "SesTm", "SqlNet", "Threads"};
+
+std::string clientOptionName(const std::string& keyword) {
+  for (const char* name : kClientOptions) {
+    if (sameIgnoringCase(keyword, name)) return name;
+  }
+  return "";
+}
+
+bool wholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Why the client refuses an account value, or "" when it takes it.
+std::string accountProblem(const std::string& value) {
+  if (value.size() < 2 || (value[0] != 'P' && value[0] != 'p') || value[1] != '/')
+    return "the account must have the form P/user/password";
+  const size_t second = value.find('/', 2);
+  if (second == 2) return "the account names no user (P/user/password)";
+  if (second == std::string::npos || second + 1 == value.size())
+    return "the account gives no password (P/user/password)";
+  return "";
+}
+
+}  // namespace
+
+std::string clientValueProblem(const std::string& keyword, const std::string& written) {
+  const std::string name = clientOptionName(keyword);
+  // Blanks before the next option reach the client too; they are not taken
+  // as part of the value here.
+  std::string value = written;
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+  if (name == "Acc") return accountProblem(value);
+  if (name == "SesTm" && !wholeNumber(value))
+    return "the session timeout must be a whole number of seconds";
+  if (name == "Threads" && !sameIgnoringCase(value, "true") && !sameIgnoringCase(value, "false"))
+    return "+Threads takes true or false";
+  if ((name == "DB" || name == "SqlNet") && value.empty()) return "the value is empty";
+  return "";
+}
+
+namespace {
+
+std::string environment(const char* name) {
+  char buffer[512];
+  const size_t length = platform::environmentGet(name, buffer, sizeof buffer);
+  return length > 0 && length < sizeof buffer ? std::string(buffer) : std::string();
+}
+
+}  // namespace
+
+std::vector<Finding> checkRepeatedClientOptions(const std::string& openString) {
+  std::vector<Finding> findings;
+  if (openString.size() < 9) return findings;
+  std::map<std::string, int> seen;
+  size_t at = openString.find('+', 9);
+  while (at != std::string::npos) {
+    const size_t next = openString.find('+', at + 1);
+    const std::string text =
+        openString.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    at = next;
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) continue;  // reported with the option reading
+    const std::string name = clientOptionName(text.substr(1, equals - 1));
+    if (name.empty()) continue;
+    if (++seen[name] == 2) {
+      findings.push_back({Verdict::kFail, "+" + name +
+                                              " is given more than once: the client refuses an "
+                                              "open string that repeats an option"});
+    }
+  }
+  return findings;
+}
+
+Finding checkTraceFile(const std::string& file) {
+  const std::string shown = "\"" + maskPassword(file) + "\"";
+  std::error_code error;
+  const std::filesystem::path path(file);
+  const std::filesystem::path folder =
+      path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+  if (!std::filesystem::is_directory(folder, error)) {
+    return {Verdict::kFail, "the trace log " + shown + " cannot be created: its folder \"" +
+                                maskPassword(folder.string()) + "\" does not exist"};
+  }
+  if (std::filesystem::is_directory(path, error)) {
+    return {Verdict::kFail, "the trace log " + shown + " is a folder"};
+  }
+  const bool existed = std::filesystem::exists(path, error);
+  bool writable = false;
+  {
+    std::ofstream out(path, std::ios::app | std::ios::binary);
+    writable = out.is_open();
+  }
+  if (!existed && writable) std::filesystem::remove(path, error);
+  if (!writable) {
+    return {Verdict::kFail, "the trace log " + shown + " cannot be " +
+                                (existed ? "written" : "created") + " by this account"};
+  }
+  std::string where = "";
+  if (path.is_relative())
+    where = " (a relative name: the host process resolves it from its own current folder)";
+  return {Verdict::kOk,
+          "the trace log " + shown + " can be " + (existed ? "appended to" : "created") + where};
+}
+
+std::string checkScopeNote() {
+#ifdef _WIN32
+  const std::string search = "PATH";
+  const std::string account = environment("USERNAME");
+#else
+  const std::string search = "LD_LIBRARY_PATH";
+  std::string account = environment("USER");
+  if (account.empty()) account = environment("LOGNAME");
+#endif
+  return "this check runs in its own process (pid " + std::to_string(platform::currentProcessId()) +
+         ", account " + (account.empty() ? std::string("unknown") : account) +
+         ") with this shell's " + search +
+         " and current folder; a service (DTC, a queue manager) loads the module with its own "
+         "search path, folder and account, which may differ";
+}
+
+std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile,
+                                  bool dtc, const std::string& openString, int result) {
+#ifdef _WIN32
+  const std::string search = "PATH (or the folder of the program)";
+#else
+  const std::string search = "LD_LIBRARY_PATH";
+#endif
+  std::string text = "-- xa_open answered " + resultName(result) + ". Check:\n";
+  text += "--   the client XA library is in a folder on " + search +
+          " of the process that loads the module, with the module's word size;\n";
+  text += "--   the open string's options (account P/user/password, numbers, no option twice);\n";
+  text += "--   in a service, set ZPXA_LOG=FILE for the module's own log of what it loaded.\n";
+  text += "-- Run this to see which of them fails (the password is not needed):\n";
+  // Quoted for a POSIX shell: each quote inside becomes '\''.
+  std::string quoted;
+  for (char c : maskPassword(openString))
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  text += "   " + driver + " --module " + moduleFile + (dtc ? "" : " --tm mq") + " check --open '" +
+          quoted + "'\n";
+  return text;
+}
+
+}  // namespace xadriver
+}  // namespace zp

@@ -1,0 +1,49 @@
+// What the driver adds to its findings so that a user can act on them: the
+// syntax of the options the client reads, whether the trace log can be
+// created, where the check itself runs, and what to do after a failed open.
+#ifndef ZP_TOOLS_XADRIVER_ADVICE_H
+#define ZP_TOOLS_XADRIVER_ADVICE_H
+
+#include <string>
+#include <vector>
+
+namespace zp {
+namespace xadriver {
+
+enum class Verdict { kOk, kInfo, kWarn, kFail };
+
+struct Finding {
+  Verdict verdict;
+  std::string text;
+};
+
+// Why the client refuses the value of one of the options it reads (keyword
+// in any letter case), or "" when it takes it: the account form
+// "P/user/password", a "+SesTm" that is not a whole number of seconds, a
+// "+Threads" that is neither true nor false, an empty "+DB" or "+SqlNet".
+std::string clientValueProblem(const std::string& keyword, const std::string& value);
+
+// The options the client reads that the open string gives more than once
+// (the client refuses such a string): one FAIL finding for each.
+std::vector<Finding> checkRepeatedClientOptions(const std::string& openString);
+
+// Whether the trace log file can be created (or appended to) from this
+// process: its folder exists and a file can be opened there. A file the
+// check creates is removed again.
+Finding checkTraceFile(const std::string& file);
+
+// The note that opens a check: it runs in this process, with this process's
+// library search path, current folder and account, which need not be a
+// service's.
+std::string checkScopeNote();
+
+// Printed after an xa_open that failed: what to check, and the check command
+// that examines this setup (the open string shown masked: the check needs no
+// password).
+std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile,
+                                  bool dtc, const std::string& openString, int result);
+
+}  // namespace xadriver
+}  // namespace zp
+
+#endif  // ZP_TOOLS_XADRIVER_ADVICE_H
