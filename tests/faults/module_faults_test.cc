@@ -65,7 +65,13 @@ TEST(ModuleFaults, UnloadAndLoad) {
       EXPECT_EQ(result, 1) << run.row << ": the load goes on";
       EXPECT_TRUE(attachingThreadHasItsRecord()) << run.row;
     }
-    EXPECT_EQ(added, 0u) << run.row << ": no stamp line";
+    if (run.point == fault::Point::kEnvironmentGet) {
+      // Two variables are read: KV_ASSERTS_FILE, and ZPXA_LOG for the
+      // diagnostic log, which just stays off when its read fails.
+      EXPECT_LE(added, 1u) << run.row;
+    } else {
+      EXPECT_EQ(added, 0u) << run.row << ": no stamp line";
+    }
   };
   entry.worksAgain = [](const std::string& row) {
     const size_t before = stampLines();
@@ -78,8 +84,9 @@ TEST(ModuleFaults, UnloadAndLoad) {
        {fault::Point::kAllocation, fault::Point::kEnvironmentGet, fault::Point::kTimeQuery,
         fault::Point::kFileOpen, fault::Point::kFileWrite}) {
     const int kind = static_cast<int>(point);
-    EXPECT_EQ(counts.reached[kind], 1u) << fault::pointName(point);
-    EXPECT_EQ(counts.driven[kind], 1u) << fault::pointName(point);
+    const uint32_t expected = point == fault::Point::kEnvironmentGet ? 2u : 1u;
+    EXPECT_EQ(counts.reached[kind], expected) << fault::pointName(point);
+    EXPECT_EQ(counts.driven[kind], expected) << fault::pointName(point);
   }
   std::remove(kStampFile);
 }
