@@ -105,7 +105,10 @@ class MyBackend : public Backend {
     return true;
   }
 
-  void* native() override { return connection_; }
+  void* native() override {
+    settle_prepared();
+    return connection_;
+  }
   bool lost() const override { return lost_; }
 
   // Runs sql; 0 on success, else the server's (or client's) error number.
@@ -122,6 +125,8 @@ class MyBackend : public Backend {
   }
 
   int begin(const XID& xid) override {
+    settle_prepared();
+    if (lost_) return XAER_RMFAIL;
     unsigned error = run("XA START " + xid_to_mariadb(xid));
     if (error == 0) return XA_OK;
     if (lost_) return XAER_RMFAIL;
@@ -163,18 +168,43 @@ class MyBackend : public Backend {
     return rollback_error == 0 ? XA_RBOTHER : XAER_RMERR;
   }
 
+  // A prepared branch stays with the session that prepared it until that
+  // session ends: the session can commit or roll it back itself, but can
+  // start no other branch, and no other session can complete it. So the
+  // branch is left on the session, and the usual next call, its own commit
+  // or rollback, runs there; any other call first lets the branch go by
+  // connecting again (settle_prepared).
   int prepare(const XID& xid) override {
+    const int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
+    if (code == XA_OK) {
+      pending_ = xid;
+      has_pending_ = true;
+    }
+    return code;
+  }
+
+  // Lets the session's prepared branch go, if it holds one: connects again,
+  // and returns once the server has let go of the old session, so that any
+  // session may complete the branch.
+  void settle_prepared() {
+    if (!has_pending_ || lost_) return;
+    has_pending_ = false;
     const unsigned long preparing_session = mysql_thread_id(connection_);
-    int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
     std::string error;
-    if (code == XA_OK && !connect(&error)) {
+    if (!connect(&error)) {
       // The branch is prepared; the next call on this connection says it is lost.
       std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n", error.c_str());
       lost_ = true;
-    } else if (code == XA_OK) {
-      wait_for_session_end(preparing_session);
+      return;
     }
-    return code;
+    wait_for_session_end(preparing_session);
+  }
+
+  bool holds_prepared(const XID& xid) const {
+    return has_pending_ && pending_.formatID == xid.formatID &&
+           pending_.gtrid_length == xid.gtrid_length && pending_.bqual_length == xid.bqual_length &&
+           std::memcmp(pending_.data, xid.data,
+                       static_cast<size_t>(xid.gtrid_length + xid.bqual_length)) == 0;
   }
 
   // The server lets go of a disconnected session's prepared branch some time
@@ -199,10 +229,13 @@ class MyBackend : public Backend {
   }
 
   int commit_one_phase(const XID& xid) override {
+    settle_prepared();
+    if (lost_) return XAER_RMFAIL;
     return finish(xid, "XA COMMIT " + xid_to_mariadb(xid) + " ONE PHASE");
   }
 
   int rollback_open(const XID& xid) override {
+    settle_prepared();
     unsigned error = 0;
     end(xid, &error);
     if (lost_) return XAER_RMFAIL;
@@ -219,14 +252,29 @@ class MyBackend : public Backend {
     return XAER_RMERR;
   }
 
-  int commit_prepared(const XID& xid) override {
-    return complete("XA COMMIT " + xid_to_mariadb(xid));
-  }
-  int rollback_prepared(const XID& xid) override {
-    return complete("XA ROLLBACK " + xid_to_mariadb(xid));
+  int commit_prepared(const XID& xid) override { return complete_prepared("XA COMMIT ", xid); }
+  int rollback_prepared(const XID& xid) override { return complete_prepared("XA ROLLBACK ", xid); }
+
+  // The branch this session prepared is completed here; any other only after
+  // the session has let its own go.
+  int complete_prepared(const char* verb, const XID& xid) {
+    if (holds_prepared(xid)) {
+      const int code = complete(verb + xid_to_mariadb(xid));
+      if (code == XA_OK) {
+        has_pending_ = false;
+        return XA_OK;
+      }
+      if (lost_) return code;
+      // Otherwise the session lets the branch go and a new one asks again.
+    }
+    settle_prepared();
+    if (lost_) return XAER_RMFAIL;
+    return complete(verb + xid_to_mariadb(xid));
   }
 
   int list_prepared(std::vector<XID>* xids) override {
+    settle_prepared();
+    if (lost_) return XAER_RMFAIL;
     static const char kRecover[] = "XA RECOVER";
     if (mysql_real_query(connection_, kRecover, sizeof kRecover - 1) != 0) {
       if (is_connection_error(mysql_errno(connection_))) lost_ = true;
@@ -267,6 +315,8 @@ class MyBackend : public Backend {
   MYSQL* const connection_ = &record_;
   bool connected_ = false;
   bool lost_ = false;
+  XID pending_{};  // the branch this session prepared and still holds
+  bool has_pending_ = false;
 };
 
 std::once_flag library_once;
