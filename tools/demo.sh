@@ -225,6 +225,25 @@ MATRIX
   stop_servers
 fi
 
+# Commands to try by hand, each run here first, from the folder ./run demo was
+# started in, exactly as printed: the reference resource manager must be on
+# the library search path, which the driver does not arrange by itself.
+step "Try it yourself, from the project folder (each command ran just now as printed)"
+rel=${BUILD#"$ROOT"/}
+try_commands=(
+  "LD_LIBRARY_PATH=$rel/refrm $rel/bin/xadriver run two-phase"
+  "LD_LIBRARY_PATH=$rel/refrm $rel/bin/xadriver --tm mq run all"
+  "LD_LIBRARY_PATH=$rel/refrm $rel/bin/xadriver check --open 'ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm1+SqlNet=zpdemo'"
+)
+for command in "${try_commands[@]}"; do
+  say "   $command"
+  (cd "$ROOT" && env -u LD_LIBRARY_PATH ZP_REFRM_JOURNAL_DIR="$RUN/journal" bash -c "$command") \
+    >"$RUN/try.out" 2>&1
+  check "ran as printed" "$RUN/try.out" $? 0
+done
+say "   (without LD_LIBRARY_PATH every xa_open answers XAER_RMERR: no client XA library is found;"
+say "   $rel/bin/xadriver check names the candidates it looked for)"
+
 say ""
 if [ $failed -eq 0 ]; then
   say "demo: all $passed checks passed: both switches, crash and recovery, four rmids on their own workers, tracing, the bank on two real databases with every crash point recovered"
