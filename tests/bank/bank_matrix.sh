@@ -101,6 +101,28 @@ for tm in dtc mq; do
   done <<<"$matrix"
 done
 
+# An operator settles what a crash left in doubt by hand: each branch listed
+# in hex by recover --list and pasted back to recover --rollback (the log
+# decided nothing for it).
+drive ops-crash 0 --tm dtc bank --transfers 4 --crash-at after-prepare --crash-transfer 3 &&
+  expect ops-crash "^-- crash after-prepare of transfer 3"
+for db in bank_a bank_b; do
+  open="ORACLE_XA+Acc=P//+SqlNet=$db+DB=ops+SesTm=5"
+  timeout 60 "$DRIVER" --rmid 90 --open "$open" recover --list >"ops-$db-list.out" 2>&1
+  status=$?
+  expect "ops-$db-list" "^1 branch in doubt for rmid 90"
+  xid=$(sed -n 's/^  \([0-9a-f]*:[0-9a-f]*:[0-9a-f]*\) .*/\1/p' "ops-$db-list.out" | head -1)
+  timeout 60 "$DRIVER" --rmid 90 --open "$open" recover --rollback "$xid" >"ops-$db-rollback.out" 2>&1
+  status=$((status + $?))
+  expect "ops-$db-rollback" "^xa_rollback\(xid=.*\) = XA_OK"
+  if [ "$status" -ne 0 ]; then
+    echo "FAIL ops-$db: recover --list / --rollback exited non-zero"
+    failures=$((failures + 1))
+  fi
+done
+transfers=$((transfers + 2))
+verify ops
+
 # A decision that cannot be written is no decision: both branches roll back.
 LOG=/dev/full drive log-full 1 --tm dtc bank --transfers 2 &&
   expect log-full "transfer 1: cannot write the log" "0 committed, 2 rolled back, 0 left for recovery"
