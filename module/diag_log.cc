@@ -139,7 +139,7 @@ void write_vline(const char* format, va_list args) {
   append_line(line, used, prefix);
 }
 
-void write_line(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void write_line(const char* format, ...) ZP_DIAG_PRINTF(1, 2);
 void write_line(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -6,6 +6,14 @@
 #ifndef ZP_MODULE_DIAG_LOG_H
 #define ZP_MODULE_DIAG_LOG_H
 
+// printf-style argument checks: GCC for MinGW needs the GNU archetype (its
+// plain "printf" means the Microsoft runtime's), clang knows only "printf".
+#if defined(__MINGW32__) && !defined(__clang__)
+#define ZP_DIAG_PRINTF(text, first) __attribute__((format(gnu_printf, text, first)))
+#else
+#define ZP_DIAG_PRINTF(text, first) __attribute__((format(printf, text, first)))
+#endif
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -52,7 +60,7 @@ void diag_log_stop();
 // Writes one line: a time, process and thread prefix, then the formatted
 // text (cut at about 1,000 bytes; line breaks and other control bytes shown
 // as \xNN). Lines of several threads never mix. Does nothing while off.
-void diag_log_line(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void diag_log_line(const char* format, ...) ZP_DIAG_PRINTF(1, 2);
 
 // "XA_OK", "XAER_RMERR", ..., or null for a value with no XA name.
 const char* xa_result_name(int result);
