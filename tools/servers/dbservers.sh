@@ -132,10 +132,13 @@ pg_setup() {  # dir
 # MariaDB: data in DIR/my/data, socket DIR/my/mysqld.sock.
 my_init() {  # dir
   local d=$1/my
-  mkdir -p "$d/data"
+  mkdir -p "$d/data" "$d/tmp"
   chown -R "$(my_user)" "$d"
-  mariadb-install-db --no-defaults --datadir="$d/data" --user="$(my_user)" \
-    --auth-root-authentication-method=normal --skip-test-db >"$d/install.log" 2>&1 || {
+  # A temporary folder of its own: servers of other runs on the same machine
+  # must not meet its temporary tables in /tmp.
+  TMPDIR=$d/tmp mariadb-install-db --no-defaults --datadir="$d/data" --user="$(my_user)" \
+    --auth-root-authentication-method=normal --skip-test-db --tmpdir="$d/tmp" \
+    >"$d/install.log" 2>&1 || {
     cat "$d/install.log" >&2
     die "mariadb-install-db failed"
   }
@@ -147,7 +150,7 @@ my_up() {  # dir
   rm -f "$d/mysqld.sock"
   server_prefix "$(my_user)"
   "${PREFIX[@]}" mariadbd --no-defaults --datadir="$d/data" --socket="$d/mysqld.sock" \
-    --skip-networking --pid-file="$d/mariadbd.pid" --log-error="$d/server.log" \
+    --skip-networking --pid-file="$d/mariadbd.pid" --log-error="$d/server.log" --tmpdir="$d/tmp" \
     --innodb-lock-wait-timeout=10 --lock-wait-timeout=10 --innodb-rollback-on-timeout=ON \
     --innodb-buffer-pool-size=32M \
     --innodb-log-file-size=16M --innodb-flush-log-at-trx-commit=2 --max-connections=200 \
