@@ -11,6 +11,7 @@
 
 #include "module/statics.h"
 #include "support/alloc.h"
+#include "support/bytes.h"
 #include "support/kvcritse.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
@@ -106,8 +107,7 @@ void carry_out(RmWorker* worker, int32_t operation) {
       // The client gets a copy it may write to, never the module's constant.
       char closeString[MAXINFOSIZE];
       const char* text = client_close_string_flag() ? kCloseString : worker->openString;
-      std::strncpy(closeString, text, sizeof closeString - 1);
-      closeString[sizeof closeString - 1] = '\0';
+      copyBounded(closeString, sizeof closeString, text);
       worker->result = client->xa_close_entry(closeString, rmid, flags);
       break;
     }
