@@ -1,6 +1,6 @@
 #include "support/kvarray.h"
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/perthred.h"
 
 namespace zp {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "module/diag_log.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/perthred.h"
 #include "trace/trace_binding.h"
 #include "trace/trace_records.h"

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/bytes.h"
 #include "support/perthred.h"
 #include "support/strcase.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "module/statics.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/bytes.h"
 #include "support/kvcritse.h"
 #include "support/perthred.h"

@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

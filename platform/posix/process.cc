@@ -6,8 +6,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -2,8 +2,8 @@
 // checked on the open handle.
 #include <windows.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

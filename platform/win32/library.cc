@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -12,8 +12,8 @@
 
 #include "journal_lines.h"
 #include "mq_test_support.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "testlib/client_standin_control.h"
 #include "trace/trace_binding.h"
 #include "zpor8dtc23/zpor8dtc23.h"
