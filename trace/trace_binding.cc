@@ -83,7 +83,7 @@ bool load_and_open(TraceLibrary* record, const char* fileName, const char* libra
   char scratch[kTraceScratchSize];
   // The status is 16 bits wide: only those decide, whatever else the
   // library leaves in the result register.
-  if (record->openLogFile(fileName, scratch, kTraceScratchSize) != 0) return false;
+  if (record->openLogFile(fileName, scratch, kTraceScratchSize) != kTraceLogOpened) return false;
   record->traceEntry = library_entry<TraceRecordFn>(record->module, "mvTraceEntry");
   record->traceExit = library_entry<TraceRecordFn>(record->module, "mvTraceExit");
   record->traceData = library_entry<TraceRecordFn>(record->module, "mvTraceData");

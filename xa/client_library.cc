@@ -56,7 +56,7 @@ void describe_loaded(platform::Library* module, int index, const char* refusals)
 
 int32_t load_client_xa_library() {
   KvLockGuard guard(clientLibraryLock());
-  if (client_switch() != nullptr) return 1;
+  if (client_switch() != nullptr) return kClientSwitchHeld;
   platform::Library* module = g_clientXaLibrary.module.load(std::memory_order_acquire);
   if (module == nullptr) {
     g_clientXaLibrary.closeStringFlag.store(0);
@@ -74,7 +74,7 @@ int32_t load_client_xa_library() {
     }
     if (module == nullptr) {
       diag_log_line("client library: no candidate loads: %s", refusals);
-      return 0;
+      return kClientSwitchMissing;
     }
     describe_loaded(module, loaded, refusals);
     g_clientXaLibrary.module.store(module, std::memory_order_release);
@@ -84,10 +84,10 @@ int32_t load_client_xa_library() {
   if (clientSwitch == nullptr) {
     diag_log_line("client library %s exports no \"xaosw\": every open fails",
                   g_clientXaLibrary.description);
-    return 0;
+    return kClientSwitchMissing;
   }
   g_clientXaLibrary.switchPointer.store(clientSwitch, std::memory_order_release);
-  return 1;
+  return kClientSwitchHeld;
 }
 
 ClientAccessor client_accessor(const char* exportName) {

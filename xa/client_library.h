@@ -35,10 +35,15 @@ constexpr int kCloseStringCandidate = 1;
 // close-string flag is set.
 extern const char kCloseString[];  // "This_is_close_string"
 
+// What load_client_xa_library returns.
+constexpr int32_t kClientSwitchHeld = 1;
+constexpr int32_t kClientSwitchMissing = 0;
+
 // Loads the client library (first call that finds one) and takes its switch.
-// Returns 1 when the switch is held, 0 otherwise: no candidate loads (the next
-// call tries all again), or the loaded one lacks "xaosw" (every later call
-// fails too). Serialised by clientLibraryLock().
+// Returns kClientSwitchHeld when the switch is held, kClientSwitchMissing
+// otherwise: no candidate loads (the next call tries all again), or the loaded
+// one lacks "xaosw" (every later call fails too). Serialised by
+// clientLibraryLock().
 int32_t load_client_xa_library();
 
 // The held client switch, or null. No lock.

@@ -153,7 +153,7 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
   if (scratch == nullptr) return XAER_RMERR;
   int result = XAER_RMERR;
   uint32_t thread = 0;
-  if (load_client_xa_library() != 0) {
+  if (load_client_xa_library() == kClientSwitchHeld) {
     RmWorker* worker = create_rm_worker(rmid);
     if (worker != nullptr) {
       result = open_worker(worker, xa_info != nullptr ? xa_info : "", rmid, flags, scratch);

@@ -187,7 +187,7 @@ int32_t parse_open_options(const char* source, uint32_t, char* output, uint32_t 
     output[0] = '\0';
     return kOpenStringTooLong;
   }
-  return 0;
+  return kOpenStringDone;
 }
 
 int32_t rewrite_db_name(const char* xaInfo, char* output, uint32_t capacity) {
@@ -217,7 +217,7 @@ int32_t rewrite_db_name(const char* xaInfo, char* output, uint32_t capacity) {
     output[0] = '\0';
     return kOpenStringTooLong;
   }
-  return 0;
+  return kOpenStringDone;
 }
 
 }  // namespace zp

@@ -188,7 +188,7 @@ bool register_rm_worker(RmWorker* worker) {
   KvLockGuard guard(workerTableLock());
   KvArrayPVoid& table = workerTableArray();
   const uint32_t count = table.count();
-  if (table.insertAt(worker, count) != 0) return false;
+  if (table.insertAt(worker, count) != kSupportOk) return false;
   // The index follows the array's capacity; when it cannot, the append is undone.
   if (!reserve_index(table.capacity(), count)) {
     table.removeAt(count);
