@@ -12,6 +12,14 @@
 
 #include "zpor8dtc23/xa.h"
 
+// The line writers take C99 printf formats on both targets (gnu_printf, which
+// mingw needs to check them as such; clang knows only printf).
+#if defined(__clang__)
+#define ZP_DIAG_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#else
+#define ZP_DIAG_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#endif
+
 namespace zp {
 
 enum DiagLevel : int32_t {
@@ -52,7 +60,7 @@ void diag_log_stop();
 // Writes one line: a time, process and thread prefix, then the formatted
 // text (cut at about 1,000 bytes; line breaks and other control bytes shown
 // as \xNN). Lines of several threads never mix. Does nothing while off.
-void diag_log_line(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+void diag_log_line(const char* format, ...) ZP_DIAG_PRINTF(1, 2);
 
 // "XA_OK", "XAER_RMERR", ..., or null for a value with no XA name.
 const char* xa_result_name(int result);

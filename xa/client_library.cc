@@ -90,27 +90,20 @@ int32_t load_client_xa_library() {
   return kClientSwitchHeld;
 }
 
-ClientAccessor client_accessor(const char* exportName) {
+void* call_client_accessor(const char* exportName, char* dbname) {
+  using ClientAccessor = void* (*)(char* dbname);
   platform::Library* module = g_clientXaLibrary.module.load(std::memory_order_acquire);
   if (module == nullptr) return nullptr;
-  return reinterpret_cast<ClientAccessor>(platform::librarySymbol(module, exportName));
+  auto accessor = reinterpret_cast<ClientAccessor>(platform::librarySymbol(module, exportName));
+  return accessor == nullptr ? nullptr : accessor(dbname);
 }
 
 }  // namespace zp
 
-namespace {
-
-void* call_accessor(const char* exportName, char* dbname) {
-  zp::ClientAccessor accessor = zp::client_accessor(exportName);
-  return accessor == nullptr ? nullptr : accessor(dbname);
-}
-
-}  // namespace
-
 extern "C" ZP_EXPORT void* hkMQXaoEnv(char* dbname) {
-  return call_accessor(zp::kXaoEnvName, dbname);
+  return zp::call_client_accessor(zp::kXaoEnvName, dbname);
 }
 
 extern "C" ZP_EXPORT void* hkMQXaoSvcCtx(char* dbname) {
-  return call_accessor(zp::kXaoSvcCtxName, dbname);
+  return zp::call_client_accessor(zp::kXaoSvcCtxName, dbname);
 }

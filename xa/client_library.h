@@ -59,10 +59,11 @@ inline bool client_close_string_flag() {
   return g_clientXaLibrary.closeStringFlag.load(std::memory_order_relaxed) != 0;
 }
 
-// The client's accessor export name (a fresh lookup each call, no lock), or
-// null when no library is held or it lacks the export.
-using ClientAccessor = void* (*)(char* dbname);
-ClientAccessor client_accessor(const char* exportName);
+// Calls the client's accessor export exportName (a fresh lookup each call, no
+// lock) with dbname on the calling thread: the handle it gives, or null when
+// no library is held or it lacks the export. Both switches' accessors (on the
+// worker thread, on the caller's thread) come here.
+void* call_client_accessor(const char* exportName, char* dbname);
 
 constexpr char kXaoEnvName[] = "xaoEnv";
 constexpr char kXaoSvcCtxName[] = "xaoSvcCtx";
