@@ -2,8 +2,8 @@
 // macros become the thread-safety attributes: a lock type is a CAPABILITY, a
 // guard that holds one for its scope a SCOPED_CAPABILITY, data a lock guards is
 // GUARDED_BY it, and a function that needs a lock held REQUIRES it. Other
-// compilers see nothing. The locks are re-entrant, but the module never takes
-// one it holds already, and the analysis holds it to that.
+// compilers see nothing. The locks are re-entrant; the analysis treats them as
+// plain locks, so a function that takes one it already holds is reported.
 #ifndef ZP_PLATFORM_THREAD_ANNOTATIONS_H
 #define ZP_PLATFORM_THREAD_ANNOTATIONS_H
 
