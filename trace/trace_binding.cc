@@ -32,10 +32,10 @@ uint32_t bounded_length(const char* text, uint32_t limit) {
 }
 
 // Waits until every TraceUse registered under the phase that ends now has
-// finished. Called with the trace lock held, after the library pointer was
-// cleared: a use that registers afterwards reads the new phase and so can
-// only see the cleared pointer (or a later binding).
-void wait_for_writers(TraceContext* context) {
+// finished. Called after the library pointer was cleared: a use that
+// registers afterwards reads the new phase and so can only see the cleared
+// pointer (or a later binding).
+void wait_for_writers(TraceContext* context) REQUIRES(traceLock()) {
   const uint32_t ending = context->phase.load() & 1u;
   context->phase.store(ending ^ 1u);
   while (context->users[ending].load(std::memory_order_acquire) != 0) {
