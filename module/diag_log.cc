@@ -30,12 +30,11 @@ constexpr uint64_t kEndRoom = kLineSize + 128;
 constexpr uint64_t kSmallestLimit = 2 * kEndRoom;
 
 // Process-wide, zero at load. Written by diag_log_start before the level is
-// set and by diag_log_stop after it is cleared; between the two, `full` is
-// guarded by `lock`.
+// set and by diag_log_stop after it is cleared; `full` only under `lock`.
 struct DiagLogState {
   char path[kPathSize];
   uint64_t limit;
-  bool full;
+  bool full GUARDED_BY(lock);
   bool lockReady;
   platform::LockStorage lock;
 };
@@ -174,11 +173,13 @@ void diag_log_start() {
   const int32_t level = parse_level(setting);
   read_setting(kDiagLimitVariable, kDiagRegistryLimit, fromRegistry, setting, sizeof setting);
   g_diagLog.limit = parse_limit(setting);
-  g_diagLog.full = false;
   if (!g_diagLog.lockReady) {
     platform::lockInit(&g_diagLog.lock);
     g_diagLog.lockReady = true;
   }
+  platform::lockEnter(&g_diagLog.lock);
+  g_diagLog.full = false;
+  platform::lockLeave(&g_diagLog.lock);
   // A full file stays as it is: its "log full" line is there already.
   uint64_t size = 0;
   if (platform::fileSize(g_diagLog.path, &size) && size >= write_threshold()) return;

@@ -20,6 +20,14 @@
 
 #include "zpor8dtc23/xa.h"
 
+// The line writers take C99 printf formats on both targets (gnu_printf, which
+// mingw needs to check them as such; clang knows only printf).
+#if defined(__clang__)
+#define ZP_DIAG_PRINTF(string, first) __attribute__((format(printf, string, first)))
+#else
+#define ZP_DIAG_PRINTF(string, first) __attribute__((format(gnu_printf, string, first)))
+#endif
+
 namespace zp {
 
 enum DiagLevel : int32_t {

@@ -12,8 +12,8 @@
 
 #include "module/diag_log.h"
 #include "module/statics.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "support/perthred.h"
 
 namespace zp {

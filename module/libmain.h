@@ -1,5 +1,5 @@
 // Module load and unload: the static objects, the process attach and the
-// process detach. The platform's load hook (DllMain on Windows, a load-time
+// process detach. The load hook (DllMain on Windows, a load-time
 // constructor and unload-time destructor on Linux) calls moduleLoad and
 // moduleUnload; unit tests that link the module's objects call them directly.
 #ifndef ZP_MODULE_LIBMAIN_H

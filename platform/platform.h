@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/thread_annotations.h"
+
 namespace zp {
 namespace platform {
 
@@ -15,7 +17,7 @@ namespace platform {
 
 // Opaque storage for one system lock: a recursive pthread mutex or a Win32
 // critical section. Large and aligned enough for either.
-struct LockStorage {
+struct CAPABILITY("mutex") LockStorage {
   alignas(16) unsigned char bytes[64];
 };
 
@@ -23,9 +25,9 @@ struct LockStorage {
 void lockInit(LockStorage* lock);
 // REQUIRES: initialised. Blocks until the calling thread holds the lock; a
 // thread that holds it already enters again and must leave once per entry.
-void lockEnter(LockStorage* lock);
+void lockEnter(LockStorage* lock) ACQUIRE(lock);
 // REQUIRES: held by the calling thread.
-void lockLeave(LockStorage* lock);
+void lockLeave(LockStorage* lock) RELEASE(lock);
 // REQUIRES: initialised and not held. Releases the system resources.
 void lockDestroy(LockStorage* lock);
 
@@ -216,7 +218,7 @@ int codePageToUtf16(const char* source, int sourceLength, uint16_t* target, int 
 uint32_t codePageCurrent();
 
 // ---------------------------------------------------------------------------
-// Resources and version (resource.cc)
+// Resources and version (resource.cc; the instance handle in shared.cc)
 
 // The module's own instance handle (HMODULE); null on Linux, which has none.
 void* moduleInstance();

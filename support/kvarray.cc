@@ -1,6 +1,6 @@
 #include "support/kvarray.h"
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/perthred.h"
 
 namespace zp {
@@ -31,11 +31,11 @@ bool KvArray::grow() {
 }
 
 int32_t KvArray::insertAt(void* item, uint32_t index) {
-  if (count_ == capacity_ && !grow()) return 1;
+  if (count_ == capacity_ && !grow()) return kSupportFailed;
   for (uint32_t i = count_; i > index; --i) items_[i] = items_[i - 1];
   items_[index] = item;
   ++count_;
-  return 0;
+  return kSupportOk;
 }
 
 void KvArray::removeAt(uint32_t index) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "support/kvobject.h"
+#include "support/result.h"
 
 namespace zp {
 
@@ -20,7 +21,7 @@ class KvArray : public KvObject {
   ~KvArray() override;
 
   // REQUIRES: index <= count(). Stores item at index, moving the elements from
-  // index up by one. Returns 0, or 1 when the array was full and could not
+  // index up by one. Returns kSupportOk, or kSupportFailed when the array was full and could not
   // grow (reportOutOfMemory has been called; the array is unchanged).
   int32_t insertAt(void* item, uint32_t index);
   // REQUIRES: index < count(). Moves the later elements down by one. The

@@ -10,7 +10,7 @@
 
 namespace zp {
 
-class KvCriticalSection : public KvObject {
+class CAPABILITY("mutex") KvCriticalSection : public KvObject {
  public:
   enum : uint32_t {
     kInitialised = 1u << 0,
@@ -24,8 +24,8 @@ class KvCriticalSection : public KvObject {
   ~KvCriticalSection() override;
 
   // Re-entrant on the owning thread; skipped while kSkipLocking is set.
-  void enter();
-  void leave();
+  void enter() ACQUIRE();
+  void leave() RELEASE();
 
   uint32_t flags() const { return flags_; }
   void setFlags(uint32_t flags) { flags_ = flags; }
@@ -36,10 +36,12 @@ class KvCriticalSection : public KvObject {
 };
 
 // Holds a KvCriticalSection for the guard's scope.
-class KvLockGuard {
+class SCOPED_CAPABILITY KvLockGuard {
  public:
-  explicit KvLockGuard(KvCriticalSection& section) : section_(section) { section_.enter(); }
-  ~KvLockGuard() { section_.leave(); }
+  explicit KvLockGuard(KvCriticalSection& section) ACQUIRE(section) : section_(section) {
+    section_.enter();
+  }
+  ~KvLockGuard() RELEASE() { section_.leave(); }
   KvLockGuard(const KvLockGuard&) = delete;
   KvLockGuard& operator=(const KvLockGuard&) = delete;
 

@@ -76,6 +76,14 @@ class KvError : public KvNode {
   void stateText(uint16_t* state) const;
 };
 
+// The two static error records an error list may hand out: the out-of-memory
+// record (message 30190, SQLSTATE "HY001") and the fixed record, whose
+// message addArgument leaves alone. Neither is ever destroyed by a list. Built
+// by the module with its other static objects, in their order
+// (module/libmain.cc); each requires the module to be loaded.
+KvError& staticOutOfMemoryError();
+KvError& staticFixedError();
+
 }  // namespace zp
 
 #endif  // ZP_SUPPORT_KVERROR_H

@@ -1,7 +1,7 @@
 // The error list; see kvlist.h.
 #include "support/kvlist.h"
 
-#include "module/statics.h"
+#include "support/kverror.h"
 #include "support/perthred.h"
 #include "support/wingetst.h"
 

@@ -1,6 +1,6 @@
 #include "support/kvobject.h"
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 
 namespace zp {
 

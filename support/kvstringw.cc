@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/bytes.h"
 #include "support/icu.h"
 #include "support/kverror.h"

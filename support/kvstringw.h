@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "support/kvobject.h"
+#include "support/result.h"
 
 namespace zp {
 
@@ -44,7 +45,8 @@ class KvSubStringW : public KvObject {
   uint16_t* data_ = nullptr;
 };
 
-// Every operation that returns int32_t gives 0 on success and 1 on failure.
+// Every operation that returns int32_t gives kSupportOk (0) on success and
+// kSupportFailed (1) on failure (support/result.h).
 // An allocation failure is reported through reportOutOfMemory; growing a
 // buffer the string does not own posts message kMessageNotOwner.
 class KvStringW : public KvSubStringW {

@@ -10,9 +10,9 @@ namespace {
 
 constexpr char kMask[] = "****";
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-char lower_ascii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Appends to a bounded output, counting what would have been written.
 class MaskedOutput {
@@ -40,27 +40,27 @@ class MaskedOutput {
 
 // When an account keyword and its '=' start at text[at], the offset just past
 // the '='; else 0.
-size_t account_value_start(const char* text, size_t length, size_t at) {
+size_t accountValueStart(const char* text, size_t length, size_t at) {
   static const char kKeyword[] = "acc";
   for (size_t i = 0; i + 1 < sizeof kKeyword; ++i, ++at) {
-    if (at >= length || lower_ascii(text[at]) != kKeyword[i]) return 0;
+    if (at >= length || lowerAscii(text[at]) != kKeyword[i]) return 0;
   }
-  while (at < length && is_blank(text[at])) ++at;
+  while (at < length && isBlank(text[at])) ++at;
   return at < length && text[at] == '=' ? at + 1 : 0;
 }
 
 // The offset of the first '/' in [from, end), or end.
-size_t find_slash(const char* text, size_t from, size_t end) {
+size_t findSlash(const char* text, size_t from, size_t end) {
   while (from < end && text[from] != '/') ++from;
   return from;
 }
 
 // Writes the account value text[begin, end) with its password masked.
-void append_masked_value(const char* text, size_t begin, size_t end, MaskedOutput* output) {
+void appendMaskedValue(const char* text, size_t begin, size_t end, MaskedOutput* output) {
   if (begin == end) return;
-  const bool marked = end - begin >= 2 && lower_ascii(text[begin]) == 'p' && text[begin + 1] == '/';
+  const bool marked = end - begin >= 2 && lowerAscii(text[begin]) == 'p' && text[begin + 1] == '/';
   const size_t user = marked ? begin + 2 : begin;
-  const size_t slash = find_slash(text, user, end);
+  const size_t slash = findSlash(text, user, end);
   if (slash == end) {
     if (marked) {
       output->append(text + begin, end - begin);  // "P/user": no password
@@ -80,15 +80,15 @@ size_t mask_open_string(const char* text, size_t length, char* out, size_t capac
   if (length == 0) return output.finish();
   size_t copied = 0;  // text before this offset is written
   for (size_t at = 0; at < length; ++at) {
-    const bool boundary = at == 0 || text[at - 1] == '+' || is_blank(text[at - 1]);
+    const bool boundary = at == 0 || text[at - 1] == '+' || isBlank(text[at - 1]);
     if (!boundary) continue;
-    size_t value = account_value_start(text, length, at);
+    size_t value = accountValueStart(text, length, at);
     if (value == 0) continue;
-    while (value < length && is_blank(text[value])) ++value;
+    while (value < length && isBlank(text[value])) ++value;
     size_t end = value;
     while (end < length && text[end] != '+') ++end;
     output.append(text + copied, value - copied);
-    append_masked_value(text, value, end, &output);
+    appendMaskedValue(text, value, end, &output);
     copied = end;
     at = end;  // the '+' that ends the value, or the end
   }

@@ -3,9 +3,8 @@
 
 #include <cstring>
 
-#include "module/statics.h"
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/kvcritse.h"
 #include "support/kvlist.h"
 

@@ -11,7 +11,13 @@
 
 namespace zp {
 
+class KvCriticalSection;
 class KvError;
+
+// Guards growth of the thread-record list; the innermost lock of the module.
+// Built by the module with its other static objects, in their order
+// (module/libmain.cc); requires the module to be loaded.
+KvCriticalSection& threadRecordLock();
 
 // One record per operating-system thread. Slot 0 holds the thread's error list
 // when one is installed; slots 1 to 5 are unused. The record owns nothing its

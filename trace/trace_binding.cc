@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "module/statics.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/bytes.h"
 #include "support/kvcritse.h"
 #include "support/perthred.h"
@@ -32,10 +32,10 @@ uint32_t bounded_length(const char* text, uint32_t limit) {
 }
 
 // Waits until every TraceUse registered under the phase that ends now has
-// finished. Called with the trace lock held, after the library pointer was
-// cleared: a use that registers afterwards reads the new phase and so can
-// only see the cleared pointer (or a later binding).
-void wait_for_writers(TraceContext* context) {
+// finished. Called after the library pointer was cleared: a use that
+// registers afterwards reads the new phase and so can only see the cleared
+// pointer (or a later binding).
+void wait_for_writers(TraceContext* context) REQUIRES(traceLock()) {
   const uint32_t ending = context->phase.load() & 1u;
   context->phase.store(ending ^ 1u);
   while (context->users[ending].load(std::memory_order_acquire) != 0) {
@@ -83,7 +83,7 @@ bool load_and_open(TraceLibrary* record, const char* fileName, const char* libra
   char scratch[kTraceScratchSize];
   // The status is 16 bits wide: only those decide, whatever else the
   // library leaves in the result register.
-  if (record->openLogFile(fileName, scratch, kTraceScratchSize) != 0) return false;
+  if (record->openLogFile(fileName, scratch, kTraceScratchSize) != kTraceLogOpened) return false;
   record->traceEntry = library_entry<TraceRecordFn>(record->module, "mvTraceEntry");
   record->traceExit = library_entry<TraceRecordFn>(record->module, "mvTraceExit");
   record->traceData = library_entry<TraceRecordFn>(record->module, "mvTraceData");

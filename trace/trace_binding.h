@@ -30,6 +30,8 @@ constexpr int32_t kTraceScratchSize = 1000;
 
 // The trace library's exports.
 using TraceOpenLogFileFn = int16_t (*)(const char* file, char* scratch, int32_t size);
+// TraceOpenLogFile's status when the log is open.
+constexpr int16_t kTraceLogOpened = 0;
 using TraceCloseLogFileFn = void (*)();
 using TraceVersionFn = int32_t (*)();
 using TraceRecordFn = void (*)(const char* function, const char* format, va_list args);

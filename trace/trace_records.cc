@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/open_mask.h"
 #include "support/perthred.h"
 

@@ -56,7 +56,7 @@ void describe_loaded(platform::Library* module, int index, const char* refusals)
 
 int32_t load_client_xa_library() {
   KvLockGuard guard(clientLibraryLock());
-  if (client_switch() != nullptr) return 1;
+  if (client_switch() != nullptr) return kClientSwitchHeld;
   platform::Library* module = g_clientXaLibrary.module.load(std::memory_order_acquire);
   if (module == nullptr) {
     g_clientXaLibrary.closeStringFlag.store(0);
@@ -74,7 +74,7 @@ int32_t load_client_xa_library() {
     }
     if (module == nullptr) {
       diag_log_line("client library: no candidate loads: %s", refusals);
-      return 0;
+      return kClientSwitchMissing;
     }
     describe_loaded(module, loaded, refusals);
     g_clientXaLibrary.module.store(module, std::memory_order_release);
@@ -84,33 +84,26 @@ int32_t load_client_xa_library() {
   if (clientSwitch == nullptr) {
     diag_log_line("client library %s exports no \"xaosw\": every open fails",
                   g_clientXaLibrary.description);
-    return 0;
+    return kClientSwitchMissing;
   }
   g_clientXaLibrary.switchPointer.store(clientSwitch, std::memory_order_release);
-  return 1;
+  return kClientSwitchHeld;
 }
 
-ClientAccessor client_accessor(const char* exportName) {
+void* call_client_accessor(const char* exportName, char* dbname) {
+  using ClientAccessor = void* (*)(char* dbname);
   platform::Library* module = g_clientXaLibrary.module.load(std::memory_order_acquire);
   if (module == nullptr) return nullptr;
-  return reinterpret_cast<ClientAccessor>(platform::librarySymbol(module, exportName));
+  auto accessor = reinterpret_cast<ClientAccessor>(platform::librarySymbol(module, exportName));
+  return accessor == nullptr ? nullptr : accessor(dbname);
 }
 
 }  // namespace zp
 
-namespace {
-
-void* call_accessor(const char* exportName, char* dbname) {
-  zp::ClientAccessor accessor = zp::client_accessor(exportName);
-  return accessor == nullptr ? nullptr : accessor(dbname);
-}
-
-}  // namespace
-
 extern "C" ZP_EXPORT void* hkMQXaoEnv(char* dbname) {
-  return call_accessor(zp::kXaoEnvName, dbname);
+  return zp::call_client_accessor(zp::kXaoEnvName, dbname);
 }
 
 extern "C" ZP_EXPORT void* hkMQXaoSvcCtx(char* dbname) {
-  return call_accessor(zp::kXaoSvcCtxName, dbname);
+  return zp::call_client_accessor(zp::kXaoSvcCtxName, dbname);
 }

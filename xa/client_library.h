@@ -35,10 +35,15 @@ constexpr int kCloseStringCandidate = 1;
 // close-string flag is set.
 extern const char kCloseString[];  // "This_is_close_string"
 
+// What load_client_xa_library returns.
+constexpr int32_t kClientSwitchHeld = 1;
+constexpr int32_t kClientSwitchMissing = 0;
+
 // Loads the client library (first call that finds one) and takes its switch.
-// Returns 1 when the switch is held, 0 otherwise: no candidate loads (the next
-// call tries all again), or the loaded one lacks "xaosw" (every later call
-// fails too). Serialised by clientLibraryLock().
+// Returns kClientSwitchHeld when the switch is held, kClientSwitchMissing
+// otherwise: no candidate loads (the next call tries all again), or the loaded
+// one lacks "xaosw" (every later call fails too). Serialised by
+// clientLibraryLock().
 int32_t load_client_xa_library();
 
 // The held client switch, or null. No lock.
@@ -54,10 +59,11 @@ inline bool client_close_string_flag() {
   return g_clientXaLibrary.closeStringFlag.load(std::memory_order_relaxed) != 0;
 }
 
-// The client's accessor export name (a fresh lookup each call, no lock), or
-// null when no library is held or it lacks the export.
-using ClientAccessor = void* (*)(char* dbname);
-ClientAccessor client_accessor(const char* exportName);
+// Calls the client's accessor export exportName (a fresh lookup each call, no
+// lock) with dbname on the calling thread: the handle it gives, or null when
+// no library is held or it lacks the export. Both switches' accessors (on the
+// worker thread, on the caller's thread) come here.
+void* call_client_accessor(const char* exportName, char* dbname);
 
 constexpr char kXaoEnvName[] = "xaoEnv";
 constexpr char kXaoSvcCtxName[] = "xaoSvcCtx";

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "module/diag_log.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
 #include "xa/open_string.h"
@@ -26,7 +26,9 @@ namespace {
 // one that was retired before this call's turn came.
 class WorkerCall {
  public:
-  explicit WorkerCall(int32_t rmid) {
+  // Holds the call lock only when a worker is found and open, which the
+  // analysis cannot follow; callers state it with call_lock_held.
+  explicit WorkerCall(int32_t rmid) NO_THREAD_SAFETY_ANALYSIS {
     if (find_rm_worker(rmid, &worker_) != XA_OK) return;
     platform::lockEnter(&worker_->callLock);
     if (!worker_->closed) return;
@@ -41,7 +43,7 @@ class WorkerCall {
   RmWorker* worker() const { return worker_; }
 
  private:
-  void end() {
+  void end() NO_THREAD_SAFETY_ANALYSIS {
     platform::lockLeave(&worker_->callLock);
     unref_rm_worker(worker_);
     worker_ = nullptr;
@@ -51,8 +53,9 @@ class WorkerCall {
 };
 
 // Writes a switch request's common fields into worker, posts it and returns
-// the worker's result. REQUIRES: the record's call lock.
-int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags) {
+// the worker's result.
+int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags)
+    REQUIRES(worker->callLock) {
   worker->operation = operation;
   worker->rmid = rmid;
   worker->flags = flags;
@@ -63,7 +66,8 @@ int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags) {
 // dtc_xa_open after its scratch buffer (MAXINFOSIZE zero bytes) is had, for
 // a new record whose call lock this thread holds. Returns the client's
 // xa_open result, or XAER_RMERR when the worker could not be made to ask it.
-int open_worker(RmWorker* worker, const char* xaInfo, int rmid, long flags, char* scratch) {
+int open_worker(RmWorker* worker, const char* xaInfo, int rmid, long flags, char* scratch)
+    REQUIRES(worker->callLock) {
   if (!register_rm_worker(worker)) return XAER_RMERR;
   if (!start_rm_worker(worker)) return XAER_RMERR;
   // A string refused for its prefix reaches the client empty; one that does
@@ -81,6 +85,7 @@ template <typename Fill>
 int post_switch_request(int32_t operation, int rmid, long flags, Fill fill) {
   WorkerCall call(rmid);
   if (call.worker() == nullptr) return XAER_RMERR;
+  call_lock_held(call.worker());
   fill(call.worker());
   return ask_worker(call.worker(), operation, rmid, flags);
 }
@@ -135,6 +140,7 @@ void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
   WorkerCall call(rmid);
   RmWorker* worker = call.worker();
   if (worker == nullptr) return nullptr;
+  call_lock_held(worker);
   worker->operation = operation;
   worker->rmid = rmid;
   worker->databaseName = dbname;
@@ -153,9 +159,10 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
   if (scratch == nullptr) return XAER_RMERR;
   int result = XAER_RMERR;
   uint32_t thread = 0;
-  if (load_client_xa_library() != 0) {
+  if (load_client_xa_library() == kClientSwitchHeld) {
     RmWorker* worker = create_rm_worker(rmid);
     if (worker != nullptr) {
+      call_lock_held(worker);
       result = open_worker(worker, xa_info != nullptr ? xa_info : "", rmid, flags, scratch);
       thread = worker->threadId;
       // The record stays a worker only when the client's xa_open succeeded:
@@ -180,6 +187,7 @@ int dtc_xa_close(char*, int rmid, long flags) {
     WorkerCall call(rmid);
     RmWorker* worker = call.worker();
     if (worker != nullptr) {
+      call_lock_held(worker);
       // The worker ends whatever the client answered; its answer is passed
       // on. Calls waiting for the record meanwhile find it closed.
       thread = worker->threadId;

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/perthred.h"
 #include "trace/trace_binding.h"
 #include "trace/trace_records.h"
@@ -139,7 +139,9 @@ int open_client(char* xa_info, int rmid, long flags) {
   if (!buffers.valid()) return XAER_RMERR;  // reported by allocateZeroed
   // Open strings are at most 256 bytes; one whose rewritten form does not fit
   // the buffers is refused before anything is loaded or called.
-  if (rewrite_db_name(info, buffers.rewritten(), kOpenBufferSize) != 0) return XAER_RMERR;
+  if (rewrite_db_name(info, buffers.rewritten(), kOpenBufferSize) != kOpenStringDone) {
+    return XAER_RMERR;
+  }
   const uint32_t length = static_cast<uint32_t>(std::strlen(buffers.rewritten()));
   if (parse_open_options(buffers.rewritten(), length, buffers.filtered(), kOpenBufferSize) ==
       kOpenStringTooLong) {
@@ -147,7 +149,7 @@ int open_client(char* xa_info, int rmid, long flags) {
   }
   start_tracing_if_asked();
   if (tracing()) trace_string_record(trace_entry, kOpenName, kStringEntryFormat, info, rmid, flags);
-  if (load_client_xa_library() == 0) {
+  if (load_client_xa_library() != kClientSwitchHeld) {
     if (tracing()) {
       trace_data(&g_traceContext, kOpenName, "Error loading XA switch");
       trace_exit(&g_traceContext, kOpenName, "rc = %d (XAER_RMERR)", XAER_RMERR);

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "platform/alloc.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
 #include "support/bytes.h"
 #include "support/perthred.h"
 #include "support/strcase.h"
@@ -42,7 +42,7 @@ TraceOptions g_traceOptions;  // zero and null at load
 
 // The stored string equal to value (length bytes), made when new. Null when
 // storage cannot be had (reported; the caller keeps the earlier value).
-const char* internName(const char* value, uint32_t length) {
+const char* intern_name(const char* value, uint32_t length) {
   for (NameNode* node = g_traceOptions.names.load(std::memory_order_acquire); node != nullptr;
        node = node->next) {
     if (std::strncmp(node->text, value, length) == 0 && node->text[length] == '\0')
@@ -61,8 +61,8 @@ const char* internName(const char* value, uint32_t length) {
   return node->text;
 }
 
-void storeName(std::atomic<const char*>& field, const char* value, uint32_t length) {
-  const char* stored = internName(value, length);
+void store_name(std::atomic<const char*>& field, const char* value, uint32_t length) {
+  const char* stored = intern_name(value, length);
   if (stored != nullptr) field.store(stored, std::memory_order_release);
 }
 
@@ -88,7 +88,7 @@ const Keyword kKeywords[] = {
     {"TraceFile", Action::kFileName},
 };
 
-const Keyword* matchKeyword(const char* keyword, uint32_t length) {
+const Keyword* match_keyword(const char* keyword, uint32_t length) {
   if (length == 0) return nullptr;
   const unsigned char first = platform::codePageUpperByte(static_cast<unsigned char>(keyword[0]));
   for (const Keyword& candidate : kKeywords) {
@@ -118,7 +118,7 @@ struct Output {
   }
 };
 
-const char* nextPlus(const char* from) { return std::strchr(from, '+'); }
+const char* next_plus(const char* from) { return std::strchr(from, '+'); }
 
 }  // namespace
 
@@ -144,19 +144,19 @@ int32_t parse_open_options(const char* source, uint32_t, char* output, uint32_t 
   Output out{output, capacity, 0, false};
   out.append(source, kPrefixLength);
   const char* at = source;  // the prefix holds no '+'
-  while ((at = nextPlus(at)) != nullptr) {
+  while ((at = next_plus(at)) != nullptr) {
     const char* keyword = at + 1;
     const char* equals = std::strchr(keyword, '=');
     const uint32_t keywordLength =
         equals != nullptr ? static_cast<uint32_t>(equals - keyword) : byteLength(keyword);
-    const Keyword* match = matchKeyword(keyword, keywordLength);
+    const Keyword* match = match_keyword(keyword, keywordLength);
     if (match == nullptr) {
-      at = nextPlus(at + 1);  // dropped, with everything up to the next option
+      at = next_plus(at + 1);  // dropped, with everything up to the next option
       if (at == nullptr) break;
       continue;
     }
     if (match->action == Action::kCopy) {
-      const char* end = nextPlus(keyword);
+      const char* end = next_plus(keyword);
       const uint32_t length =
           end != nullptr ? static_cast<uint32_t>(end - keyword) : byteLength(keyword);
       out.append("+", 1);
@@ -172,22 +172,22 @@ int32_t parse_open_options(const char* source, uint32_t, char* output, uint32_t 
                                  : *value == '2' ? 2
                                                  : 0,
                                  std::memory_order_relaxed);
-      at = nextPlus(keyword);
+      at = next_plus(keyword);
       if (at == nullptr) break;
       continue;
     }
     const char* end = value;
     while (*end != '\0' && *end != ' ' && *end != '+') ++end;
-    storeName(match->action == Action::kDllName ? g_traceOptions.traceDllName
-                                                : g_traceOptions.traceFileName,
-              value, static_cast<uint32_t>(end - value));
+    store_name(match->action == Action::kDllName ? g_traceOptions.traceDllName
+                                                 : g_traceOptions.traceFileName,
+               value, static_cast<uint32_t>(end - value));
     at = end;  // passes over the rest of the value up to the next option
   }
   if (out.overflow) {
     output[0] = '\0';
     return kOpenStringTooLong;
   }
-  return 0;
+  return kOpenStringDone;
 }
 
 int32_t rewrite_db_name(const char* xaInfo, char* output, uint32_t capacity) {
@@ -217,7 +217,7 @@ int32_t rewrite_db_name(const char* xaInfo, char* output, uint32_t capacity) {
     output[0] = '\0';
     return kOpenStringTooLong;
   }
-  return 0;
+  return kOpenStringDone;
 }
 
 }  // namespace zp

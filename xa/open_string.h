@@ -11,6 +11,9 @@ namespace zp {
 
 // The rewriting buffers of the MQStart path.
 constexpr uint32_t kOpenBufferSize = 1024;
+// What parse_open_options and rewrite_db_name return when the string was
+// filtered or rewritten.
+constexpr int32_t kOpenStringDone = 0;
 // A string whose filtered or rewritten form does not fit the caller's buffer.
 // Distinct from every XA code; callers turn it into XAER_RMERR.
 constexpr int32_t kOpenStringTooLong = -1000;
@@ -20,7 +23,8 @@ constexpr int32_t kOpenStringTooLong = -1000;
 // "+SqlNet", "+Threads") in source order; the trace options ("+Trace",
 // "+TraceDll32" - "+TraceDll64" in a 64-bit process - and "+TraceFile") are
 // taken into TraceOptions, everything else is dropped. sourceLength is not
-// consulted: the source is read up to its terminator. Returns 0; XAER_RMERR
+// consulted: the source is read up to its terminator. Returns kOpenStringDone;
+// XAER_RMERR
 // when the prefix is missing (output empty, TraceOptions untouched); or
 // kOpenStringTooLong when the filtered string does not fit (output empty).
 // Safe on any thread.
@@ -29,7 +33,7 @@ int32_t parse_open_options(const char* source, uint32_t sourceLength, char* outp
 
 // Extends the first "+DB=" value of xaInfo (letter case ignored) with the
 // decimal process id and thread id, or appends "+DB=" and the two ids when
-// there is none. Returns 0, or kOpenStringTooLong (output empty) when the
+// there is none. Returns kOpenStringDone, or kOpenStringTooLong (output empty) when the
 // result does not fit capacity bytes.
 int32_t rewrite_db_name(const char* xaInfo, char* output, uint32_t capacity);
 

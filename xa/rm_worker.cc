@@ -10,7 +10,8 @@
 #include <cstring>
 
 #include "module/statics.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
+#include "support/bytes.h"
 #include "support/kvcritse.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
@@ -19,16 +20,15 @@ namespace zp {
 
 namespace {
 
-// rmids[i] is the rmid of the table's element i. Guarded by the table lock.
+// rmids[i] is the rmid of the table's element i.
 struct RmidIndex {
   int32_t* rmids;
   uint32_t capacity;
 };
-RmidIndex g_rmidIndex;  // zero at load
+RmidIndex g_rmidIndex GUARDED_BY(workerTableLock());  // zero at load
 
-// REQUIRES: table lock. Gives the index room for capacity rmids, keeping its
-// first count.
-bool reserve_index(uint32_t capacity, uint32_t count) {
+// Gives the index room for capacity rmids, keeping its first count.
+bool reserve_index(uint32_t capacity, uint32_t count) REQUIRES(workerTableLock()) {
   if (capacity <= g_rmidIndex.capacity) return true;
   auto* rmids = static_cast<int32_t*>(allocate(sizeof(int32_t) * capacity));
   if (rmids == nullptr) {
@@ -42,10 +42,10 @@ bool reserve_index(uint32_t capacity, uint32_t count) {
   return true;
 }
 
-// REQUIRES: table lock. Index of the first of count entries that holds rmid,
-// or count. Blocks of eight are tested without branches between them, which
-// the compiler turns into vector compares.
-uint32_t first_index_of(int32_t rmid, uint32_t count) {
+// Index of the first of count entries that holds rmid, or count. Blocks of
+// eight are tested without branches between them, which the compiler turns
+// into vector compares.
+uint32_t first_index_of(int32_t rmid, uint32_t count) REQUIRES(workerTableLock()) {
   constexpr uint32_t kBlock = 8;
   const int32_t* rmids = g_rmidIndex.rmids;
   uint32_t i = 0;
@@ -60,9 +60,9 @@ uint32_t first_index_of(int32_t rmid, uint32_t count) {
   return count;
 }
 
-// REQUIRES: table lock. Removes this record (by identity) from the table and
-// the index; false when it is not there.
-bool remove_from_table(RmWorker* worker) {
+// Removes this record (by identity) from the table and the index; false when
+// it is not there.
+bool remove_from_table(RmWorker* worker) REQUIRES(workerTableLock()) {
   KvArrayPVoid& table = workerTableArray();
   const uint32_t count = table.count();
   for (uint32_t i = 0; i < count; ++i) {
@@ -88,11 +88,6 @@ void wait_for(platform::Semaphore* semaphore) {
   }
 }
 
-void* call_accessor(const char* exportName, char* dbname) {
-  ClientAccessor accessor = client_accessor(exportName);
-  return accessor == nullptr ? nullptr : accessor(dbname);
-}
-
 // Runs one request on the worker thread through the client's switch.
 void carry_out(RmWorker* worker, int32_t operation) {
   xa_switch_t* client = client_switch();
@@ -106,8 +101,7 @@ void carry_out(RmWorker* worker, int32_t operation) {
       // The client gets a copy it may write to, never the module's constant.
       char closeString[MAXINFOSIZE];
       const char* text = client_close_string_flag() ? kCloseString : worker->openString;
-      std::strncpy(closeString, text, sizeof closeString - 1);
-      closeString[sizeof closeString - 1] = '\0';
+      copyBounded(closeString, sizeof closeString, text);
       worker->result = client->xa_close_entry(closeString, rmid, flags);
       break;
     }
@@ -136,10 +130,10 @@ void carry_out(RmWorker* worker, int32_t operation) {
       worker->result = client->xa_complete_entry(worker->handle, worker->retval, rmid, flags);
       break;
     case kRmEnvironment:
-      worker->environment = call_accessor(kXaoEnvName, worker->databaseName);
+      worker->environment = call_client_accessor(kXaoEnvName, worker->databaseName);
       break;
     case kRmServiceContext:
-      worker->serviceContext = call_accessor(kXaoSvcCtxName, worker->databaseName);
+      worker->serviceContext = call_client_accessor(kXaoSvcCtxName, worker->databaseName);
       break;
     default:  // start-up and exit: nothing to do but answer
       break;
@@ -148,7 +142,8 @@ void carry_out(RmWorker* worker, int32_t operation) {
 
 }  // namespace
 
-RmWorker* create_rm_worker(int32_t rmid) {
+// Returns with the call lock held, which the analysis cannot name in a result.
+RmWorker* create_rm_worker(int32_t rmid) NO_THREAD_SAFETY_ANALYSIS {
   auto* worker = static_cast<RmWorker*>(allocateZeroed(sizeof(RmWorker)));
   if (worker == nullptr) return nullptr;
   worker->rmid = rmid;
@@ -188,7 +183,7 @@ bool register_rm_worker(RmWorker* worker) {
   KvLockGuard guard(workerTableLock());
   KvArrayPVoid& table = workerTableArray();
   const uint32_t count = table.count();
-  if (table.insertAt(worker, count) != 0) return false;
+  if (table.insertAt(worker, count) != kSupportOk) return false;
   // The index follows the array's capacity; when it cannot, the append is undone.
   if (!reserve_index(table.capacity(), count)) {
     table.removeAt(count);

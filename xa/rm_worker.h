@@ -62,8 +62,8 @@ struct RmWorker {
   // from before the record is registered until the client's xa_open has
   // answered, so no call reaches a worker whose open has not completed.
   platform::LockStorage callLock;
-  bool closed;   // guarded by callLock: retired, every call answers XAER_RMERR
-  bool running;  // guarded by callLock: the thread has signalled readiness
+  bool closed GUARDED_BY(callLock);   // retired: every call answers XAER_RMERR
+  bool running GUARDED_BY(callLock);  // the thread has signalled readiness
   // Set, for a thread that never signalled readiness, before its exit
   // request is posted: a worker whose wait for a request fails then ends on
   // its own instead of retrying, so the retirement's join never depends on a
@@ -76,6 +76,13 @@ struct RmWorker {
 // thread, and one reference, the caller's. Null when it cannot be allocated
 // (reportOutOfMemory has been called).
 RmWorker* create_rm_worker(int32_t rmid);
+
+// States, for the compiler's lock analysis, that the calling thread holds
+// worker's call lock where a holder it cannot follow took it (a record from
+// create_rm_worker, a call that found its worker). Generates no code.
+inline void call_lock_held(const RmWorker* worker) ASSERT_CAPABILITY(worker->callLock) {
+  static_cast<void>(worker);
+}
 
 // The worker of rmid: the first record in table order that carries it, with
 // one more reference that the caller drops with unref_rm_worker. Returns
@@ -94,20 +101,20 @@ bool register_rm_worker(RmWorker* worker);
 
 // Hands the filled request slot to the worker and waits for its answer. A
 // failed wait is waited again: the slot must not be read or reused before
-// the worker has answered. REQUIRES: call lock held.
-void post_rm_request(RmWorker* worker);
+// the worker has answered.
+void post_rm_request(RmWorker* worker) REQUIRES(worker->callLock);
 
 // Starts the worker thread of a registered record and runs the start-up
 // exchange: semaphores, a reference on the module, the thread, its readiness
 // and one empty request. Returns false when any step failed; the record is
-// then retired already. REQUIRES: call lock held.
-bool start_rm_worker(RmWorker* worker);
+// then retired already.
+bool start_rm_worker(RmWorker* worker) REQUIRES(worker->callLock);
 
 // Ends the record's life as a worker: withdraws it from the table (dropping
 // the table's reference), ends and joins its thread if it has one, gives up
 // the module reference and marks it closed. Once it returns, no code of the
-// module runs on that thread. Idempotent. REQUIRES: call lock held.
-void retire_rm_worker(RmWorker* worker);
+// module runs on that thread. Idempotent.
+void retire_rm_worker(RmWorker* worker) REQUIRES(worker->callLock);
 
 // The worker thread's routine; argument is the record.
 uint32_t rmWorkerMain(void* argument);

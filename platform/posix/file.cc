@@ -5,8 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -35,7 +35,7 @@ constexpr int kAppendFlags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLO
 // New files get what fopen would give them; the umask applies.
 constexpr mode_t kNewFileMode = 0666;
 
-int open_for_append(const char* path) {
+int openForAppend(const char* path) {
   int fd;
   do {
     fd = open(path, kAppendFlags);
@@ -60,7 +60,7 @@ int open_for_append(const char* path) {
 bool fileAppendRegular(const char* path, const char* text, size_t length) {
   if (path == nullptr || path[0] == '\0' || text == nullptr) return false;
   if (fault::shouldFail(fault::Point::kFileOpen)) return false;
-  FileDescriptor file(open_for_append(path));
+  FileDescriptor file(openForAppend(path));
   if (file.get() < 0) return false;
   struct stat status;
   if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;

@@ -4,14 +4,14 @@
 
 #include <cstring>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {
 namespace {
 
-void copy_text(const char* text, char* buffer, size_t size) {
+void copyText(const char* text, char* buffer, size_t size) {
   if (size == 0) return;
   const size_t length = std::strlen(text);
   const size_t kept = length < size ? length : size - 1;
@@ -19,7 +19,7 @@ void copy_text(const char* text, char* buffer, size_t size) {
   buffer[kept] = '\0';
 }
 
-size_t copy_path(const char* path, char* buffer, size_t size) {
+size_t copyPath(const char* path, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
   if (path == nullptr || path[0] == '\0') return 0;
   const size_t length = std::strlen(path);
@@ -35,7 +35,7 @@ Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileNam
 Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   if (size != 0) reason[0] = '\0';
   if (fault::shouldFail(fault::Point::kLibraryLoad)) {
-    copy_text("refused by the test fault hook", reason, size);
+    copyText("refused by the test fault hook", reason, size);
     return nullptr;
   }
   if (fileName == nullptr) return nullptr;
@@ -43,7 +43,7 @@ Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   if (library == nullptr) {
     // dlerror's text belongs to this thread until its next dl call.
     const char* text = dlerror();
-    copy_text(text != nullptr ? text : "dlopen failed without a reason", reason, size);
+    copyText(text != nullptr ? text : "dlopen failed without a reason", reason, size);
   }
   return static_cast<Library*>(library);
 }
@@ -62,14 +62,14 @@ size_t libraryFilePath(Library* library, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
   struct link_map* map = nullptr;
   if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return 0;
-  return copy_path(map->l_name, buffer, size);
+  return copyPath(map->l_name, buffer, size);
 }
 
 size_t moduleFilePath(char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
   Dl_info info;
   if (dladdr(reinterpret_cast<void*>(&moduleFilePath), &info) == 0) return 0;
-  return copy_path(info.dli_fname, buffer, size);
+  return copyPath(info.dli_fname, buffer, size);
 }
 
 }  // namespace platform

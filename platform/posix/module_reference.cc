@@ -3,8 +3,8 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/backend.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -37,13 +38,7 @@ bool localTimeNow(LocalTime* out) {
   const std::time_t now = std::time(nullptr);
   struct tm parts;
   if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &parts) == nullptr) return false;
-  out->year = parts.tm_year + 1900;
-  out->month = parts.tm_mon;
-  out->monthDay = parts.tm_mday;
-  out->weekDay = parts.tm_wday;
-  out->hour = parts.tm_hour;
-  out->minute = parts.tm_min;
-  out->second = parts.tm_sec;
+  copyLocalTime(parts, out);
   return true;
 }
 

@@ -8,14 +8,6 @@
 
 namespace zp {
 namespace platform {
-namespace {
-void* g_instance;
-}  // namespace
-
-void* moduleInstance() { return g_instance; }
-
-void moduleInstanceSet(void* instance) { g_instance = instance; }
-
 int resourceLoadStringW(void*, uint32_t, uint16_t* buffer, int capacity) {
   if (buffer != nullptr && capacity > 0) buffer[0] = 0;
   return 0;

@@ -7,10 +7,10 @@
 
 #include <new>
 
+#include "platform/alloc.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
 #include "platform/spin_wait.h"
-#include "support/alloc.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <new>
 
+#include "platform/alloc.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

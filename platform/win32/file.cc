@@ -2,8 +2,8 @@
 // checked on the open handle.
 #include <windows.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {
@@ -28,7 +28,7 @@ class FileHandle {
 // Line ends are converted in pieces of this size; a stamp line fits one.
 constexpr size_t kChunkSize = 512;
 
-bool write_all(HANDLE file, const char* bytes, size_t length) {
+bool writeAll(HANDLE file, const char* bytes, size_t length) {
   while (length != 0) {
     DWORD written = 0;
     if (!WriteFile(file, bytes, static_cast<DWORD>(length), &written, nullptr) || written == 0) {
@@ -64,13 +64,13 @@ bool fileAppendRegular(const char* path, const char* text, size_t length) {
   size_t used = 0;
   for (size_t i = 0; i < length; ++i) {
     if (used + 2 > kChunkSize) {
-      if (!write_all(file.get(), chunk, used)) return false;
+      if (!writeAll(file.get(), chunk, used)) return false;
       used = 0;
     }
     if (text[i] == '\n') chunk[used++] = '\r';
     chunk[used++] = text[i];
   }
-  return write_all(file.get(), chunk, used);
+  return writeAll(file.get(), chunk, used);
 }
 
 bool fileSize(const char* path, uint64_t* size) {

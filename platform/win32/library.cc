@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {
 namespace {
 
-void copy_text(const char* text, char* buffer, size_t size) {
+void copyText(const char* text, char* buffer, size_t size) {
   if (size == 0) return;
   const size_t length = std::strlen(text);
   const size_t kept = length < size ? length : size - 1;
@@ -21,7 +21,7 @@ void copy_text(const char* text, char* buffer, size_t size) {
 }
 
 // "error N: " and the system's text for N, without its closing line break.
-void describe_error(DWORD error, char* buffer, size_t size) {
+void describeError(DWORD error, char* buffer, size_t size) {
   if (size == 0) return;
   const int prefix = std::snprintf(buffer, size, "error %lu: ", static_cast<unsigned long>(error));
   if (prefix < 0 || static_cast<size_t>(prefix) >= size) return;
@@ -32,13 +32,13 @@ void describe_error(DWORD error, char* buffer, size_t size) {
   size_t end = length;
   while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
   if (end == 0) {
-    copy_text("no text for this error", text, size - static_cast<size_t>(prefix));
+    copyText("no text for this error", text, size - static_cast<size_t>(prefix));
   } else {
     text[end] = '\0';
   }
 }
 
-size_t module_path(HMODULE module, char* buffer, size_t size) {
+size_t modulePath(HMODULE module, char* buffer, size_t size) {
   if (size == 0) return 0;
   buffer[0] = '\0';
   const DWORD length = GetModuleFileNameA(module, buffer, static_cast<DWORD>(size));
@@ -57,12 +57,12 @@ Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileNam
 Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   if (size != 0) reason[0] = '\0';
   if (fault::shouldFail(fault::Point::kLibraryLoad)) {
-    copy_text("refused by the test fault hook", reason, size);
+    copyText("refused by the test fault hook", reason, size);
     return nullptr;
   }
   if (fileName == nullptr) return nullptr;
   HMODULE library = LoadLibraryA(fileName);
-  if (library == nullptr) describe_error(GetLastError(), reason, size);
+  if (library == nullptr) describeError(GetLastError(), reason, size);
   return reinterpret_cast<Library*>(library);
 }
 
@@ -79,7 +79,7 @@ void libraryUnload(Library* library) {
 size_t libraryFilePath(Library* library, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
   if (library == nullptr) return 0;
-  return module_path(reinterpret_cast<HMODULE>(library), buffer, size);
+  return modulePath(reinterpret_cast<HMODULE>(library), buffer, size);
 }
 
 size_t moduleFilePath(char* buffer, size_t size) {
@@ -90,7 +90,7 @@ size_t moduleFilePath(char* buffer, size_t size) {
           reinterpret_cast<LPCSTR>(&moduleFilePath), &self)) {
     return 0;
   }
-  return module_path(self, buffer, size);
+  return modulePath(self, buffer, size);
 }
 
 }  // namespace platform

@@ -17,9 +17,13 @@ CRITICAL_SECTION* sectionOf(LockStorage* lock) {
 
 void lockInit(LockStorage* lock) { InitializeCriticalSection(sectionOf(lock)); }
 
-void lockEnter(LockStorage* lock) { EnterCriticalSection(sectionOf(lock)); }
+void lockEnter(LockStorage* lock) NO_THREAD_SAFETY_ANALYSIS {
+  EnterCriticalSection(sectionOf(lock));
+}
 
-void lockLeave(LockStorage* lock) { LeaveCriticalSection(sectionOf(lock)); }
+void lockLeave(LockStorage* lock) NO_THREAD_SAFETY_ANALYSIS {
+  LeaveCriticalSection(sectionOf(lock));
+}
 
 void lockDestroy(LockStorage* lock) { DeleteCriticalSection(sectionOf(lock)); }
 

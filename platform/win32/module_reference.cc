@@ -2,8 +2,8 @@
 // program) that holds this code.
 #include <windows.h>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

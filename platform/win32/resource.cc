@@ -5,14 +5,6 @@
 
 namespace zp {
 namespace platform {
-namespace {
-void* g_instance;
-}  // namespace
-
-void* moduleInstance() { return g_instance; }
-
-void moduleInstanceSet(void* instance) { g_instance = instance; }
-
 int resourceLoadStringW(void* instance, uint32_t id, uint16_t* buffer, int capacity) {
   return LoadStringW(static_cast<HINSTANCE>(instance), id, reinterpret_cast<wchar_t*>(buffer),
                      capacity);

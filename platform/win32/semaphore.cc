@@ -8,10 +8,10 @@
 #include <climits>
 #include <new>
 
+#include "platform/alloc.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
 #include "platform/spin_wait.h"
-#include "support/alloc.h"
-#include "support/fault.h"
 
 namespace zp {
 namespace platform {

@@ -26,9 +26,6 @@ std::atomic<int32_t> g_callCount;
 std::atomic<int32_t> g_results[kStandinOperationCount];
 std::atomic_flag g_recording = ATOMIC_FLAG_INIT;
 
-const char g_env[] = {ZP_STANDIN_ENV_TAG, 0};
-const char g_svcctx[] = {ZP_STANDIN_SVCCTX_TAG, 0};
-
 // The call to hold: operation and rmid, armed until it has been held once.
 std::atomic<bool> g_holdArmed;
 std::atomic<int32_t> g_holdOperation;
@@ -140,6 +137,9 @@ STANDIN_VISIBLE xa_switch_t xaosw = {"Stand-in client", TMNOFLAGS, 0,          x
 #endif
 
 #ifndef ZP_STANDIN_NO_ACCESSORS
+const char g_env[] = {ZP_STANDIN_ENV_TAG, 0};
+const char g_svcctx[] = {ZP_STANDIN_SVCCTX_TAG, 0};
+
 STANDIN_EXPORT void* xaoEnv(char* dbname) {
   record(kStandinXaoEnv, 0, 0, nullptr, dbname);
   return const_cast<char*>(g_env);

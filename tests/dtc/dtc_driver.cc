@@ -1,10 +1,6 @@
 #include "dtc_driver.h"
 
-#include <chrono>
 #include <cstring>
-
-#include "platform/platform.h"
-#include "xa/client_library.h"
 
 namespace zp {
 namespace test {
@@ -59,27 +55,6 @@ std::vector<StandinCall> clientCallsOf(StandinOperation operation) {
     if (call.operation == operation) out.push_back(call);
   }
   return out;
-}
-
-StandinHold StandinHold::loaded() {
-  StandinHold control;
-  platform::Library* module = g_clientXaLibrary.module.load();
-  if (module == nullptr) return control;
-  control.hold_ = reinterpret_cast<StandinHoldFn>(platform::librarySymbol(module, ZP_STANDIN_HOLD));
-  control.held_ = reinterpret_cast<StandinHeldFn>(platform::librarySymbol(module, ZP_STANDIN_HELD));
-  control.letGo_ =
-      reinterpret_cast<StandinLetGoFn>(platform::librarySymbol(module, ZP_STANDIN_LET_GO));
-  if (control.hold_ == nullptr || control.held_ == nullptr) control.letGo_ = nullptr;
-  return control;
-}
-
-bool StandinHold::awaitHeld() const {
-  const auto limit =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(ZP_STANDIN_HOLD_LIMIT_MS);
-  while (!held()) {
-    if (std::chrono::steady_clock::now() > limit) return false;
-  }
-  return true;
 }
 
 }  // namespace test

@@ -34,26 +34,6 @@ std::vector<StandinCall> clientCallsFor(int rmid);
 // The stand-in's calls of one operation.
 std::vector<StandinCall> clientCallsOf(StandinOperation operation);
 
-// Holds one call inside the stand-in client (see standin_hold).
-class StandinHold {
- public:
-  // The hold controls of the stand-in the module holds; valid() is false
-  // before an xa_open loaded one.
-  static StandinHold loaded();
-  bool valid() const { return letGo_ != nullptr; }
-  void hold(StandinOperation operation, int32_t rmid) const { hold_(operation, rmid); }
-  bool held() const { return held_() != 0; }
-  void letGo() const { letGo_(); }
-  // Waits until a held call waits in the client; false when none did within
-  // the stand-in's hold limit.
-  bool awaitHeld() const;
-
- private:
-  StandinHoldFn hold_ = nullptr;
-  StandinHeldFn held_ = nullptr;
-  StandinLetGoFn letGo_ = nullptr;
-};
-
 }  // namespace test
 }  // namespace zp
 

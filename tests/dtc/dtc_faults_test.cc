@@ -8,8 +8,8 @@
 
 #include "dtc_driver.h"
 #include "module/statics.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "testlib/process_threads.h"
 #include "testlib/threads.h"
 

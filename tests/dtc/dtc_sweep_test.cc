@@ -11,7 +11,7 @@
 #include <string>
 
 #include "dtc_driver.h"
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "testlib/fault_sweep.h"
 
 namespace zp {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "dtc_driver.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "testlib/threads.h"
 #include "xa/client_library.h"
 #include "xa/dtc_switch.h"

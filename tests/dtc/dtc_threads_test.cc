@@ -109,8 +109,8 @@ TEST(Threads_xa80, OtherRmidsGoOnWhileACallWaitsInTheClient) {
   // while a request waits for its worker.
   ASSERT_EQ(openRm(20), XA_OK);
   ASSERT_EQ(openRm(21), XA_OK);
-  const test::StandinHold hold = test::StandinHold::loaded();
-  ASSERT_TRUE(hold.valid());
+  const StandinControl hold = StandinControl::loaded();
+  ASSERT_TRUE(hold.canHold());
   hold.hold(kStandinCommit, 20);
   int heldCommit = XAER_RMERR;
   bool sawHeld = false;

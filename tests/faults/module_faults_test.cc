@@ -10,8 +10,8 @@
 #include <string>
 
 #include "module/libmain.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "support/perthred.h"
 #include "testlib/fault_sweep.h"
 

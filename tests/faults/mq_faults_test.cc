@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "journal_lines.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "testlib/client_standin_control.h"
 #include "testlib/fault_sweep.h"
 #include "trace/trace_binding.h"

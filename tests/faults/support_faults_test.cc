@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "module/statics.h"
-#include "support/alloc.h"
+#include "platform/alloc.h"
+#include "platform/fault.h"
 #include "support/bytes.h"
-#include "support/fault.h"
 #include "support/icu.h"
 #include "support/kvarray.h"
 #include "support/kverror.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 #include "testlib/fault_sweep.h"
 
 namespace zp {

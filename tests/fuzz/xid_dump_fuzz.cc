@@ -12,7 +12,7 @@
 
 #include "fuzz_check.h"
 #include "module/libmain.h"
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "trace/trace_binding.h"
 #include "trace/trace_records.h"
 

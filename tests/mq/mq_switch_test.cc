@@ -12,8 +12,8 @@
 
 #include "journal_lines.h"
 #include "mq_test_support.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "testlib/client_standin_control.h"
 #include "trace/trace_binding.h"
 #include "zpor8dtc23/zpor8dtc23.h"
@@ -90,7 +90,7 @@ std::vector<WrapperCall> nineWrappers(CallArgs& args) {
        kStandinRecover,
        2,
        scan,
-       [&args, scan](xa_switch_t* sw) { return sw->xa_recover_entry(args.xids, 3, kRmid, scan); },
+       [&args](xa_switch_t* sw) { return sw->xa_recover_entry(args.xids, 3, kRmid, scan); },
        {"entry or8_mq_xa_recover: rmid: 3 flags: 0x01800000 xids: 0x" + hex8(args.xids) +
         " count: 3"}},
       {"or8_mq_xa_complete",

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "support/kvarray.h"
 
 namespace zp {

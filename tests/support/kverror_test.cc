@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "module/statics.h"
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "support/wingetst.h"
 #include "testlib/threads.h"
 #include "wide_testing.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "support/icu.h"
 #include "support/kverror.h"
 #include "support/kvlist.h"

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "module/libmain.h"
+#include "platform/alloc.h"
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/alloc.h"
-#include "support/fault.h"
 #include "support/perthred.h"
 #include "testlib/threads.h"
 

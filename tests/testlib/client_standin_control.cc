@@ -1,5 +1,7 @@
 #include "testlib/client_standin_control.h"
 
+#include <chrono>
+
 #include "platform/platform.h"
 #include "xa/client_library.h"
 
@@ -19,7 +21,20 @@ StandinControl StandinControl::loaded() {
   if (!control.setResult_ || !control.callCount_ || !control.getCall_ || !control.name_) {
     control.reset_ = nullptr;
   }
+  control.hold_ = reinterpret_cast<StandinHoldFn>(lookup(ZP_STANDIN_HOLD));
+  control.held_ = reinterpret_cast<StandinHeldFn>(lookup(ZP_STANDIN_HELD));
+  control.letGo_ = reinterpret_cast<StandinLetGoFn>(lookup(ZP_STANDIN_LET_GO));
+  if (control.hold_ == nullptr || control.held_ == nullptr) control.letGo_ = nullptr;
   return control;
+}
+
+bool StandinControl::awaitHeld() const {
+  const auto limit =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ZP_STANDIN_HOLD_LIMIT_MS);
+  while (!held()) {
+    if (std::chrono::steady_clock::now() > limit) return false;
+  }
+  return true;
 }
 
 std::string StandinControl::name() const { return valid() ? name_() : std::string(); }

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "support/alloc.h"
+#include "platform/alloc.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "support/fault.h"
+#include "platform/fault.h"
 
 namespace zp {
 namespace test {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "journal_lines.h"
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "trace/trace_binding.h"
 #include "trace/trace_records.h"
 

@@ -3,7 +3,7 @@
 // case in a process of its own.
 #include <gtest/gtest.h>
 
-#include "support/fault.h"
+#include "platform/fault.h"
 #include "testlib/client_standin_control.h"
 #include "xa/client_library.h"
 #include "zpor8dtc23/zpor8dtc23.h"

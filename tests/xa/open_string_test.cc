@@ -5,8 +5,8 @@
 
 #include <string>
 
+#include "platform/fault.h"
 #include "platform/platform.h"
-#include "support/fault.h"
 #include "xa/open_string.h"
 #include "zpor8dtc23/xa.h"
 

@@ -350,7 +350,7 @@ void checkOpenString(const std::string& source, Findings* findings) {
           "client gets");
   }
   char rewritten[kOpenBufferSize] = {0}, mqOutput[kOpenBufferSize] = {0};
-  if (rewrite_db_name(source.c_str(), rewritten, sizeof(rewritten)) != 0 ||
+  if (rewrite_db_name(source.c_str(), rewritten, sizeof(rewritten)) != kOpenStringDone ||
       parse_open_options(rewritten, static_cast<uint32_t>(std::strlen(rewritten)), mqOutput,
                          sizeof(mqOutput)) == kOpenStringTooLong) {
     findings->fail("MQ switch: the rewritten string does not fit; xa_open answers XAER_RMERR");

@@ -281,7 +281,7 @@ bool Session::run(const std::vector<Step>& steps) {
       std::string client = step.text;
       if (!target_.dtc) {
         char rewritten[kOpenBufferSize] = {0};
-        if (rewrite_db_name(step.text.c_str(), rewritten, sizeof(rewritten)) == 0)
+        if (rewrite_db_name(step.text.c_str(), rewritten, sizeof(rewritten)) == kOpenStringDone)
           client = rewritten;
       }
       dbNames_[step.rmid] = dbValue(client);

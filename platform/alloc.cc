@@ -1,10 +1,10 @@
 // The allocation function over the C runtime heap, with the test fault hook.
-#include "support/alloc.h"
+#include "platform/alloc.h"
 
 #include <atomic>
 #include <cstdlib>
 
-#include "support/fault.h"
+#include "platform/fault.h"
 
 namespace zp {
 

@@ -1,5 +1,5 @@
 // Fault injection counters; see fault.h.
-#include "support/fault.h"
+#include "platform/fault.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,8 +1,9 @@
-// The one allocation function of the module. Every heap allocation, in every
+// The one allocation function of the module, at the ground floor so that the
+// platform backends use it too. Every heap allocation, in every
 // subsystem, goes through allocate / reallocate and back through release, so
-// that a test can make any single allocation fail (support/fault.h).
-#ifndef ZP_SUPPORT_ALLOC_H
-#define ZP_SUPPORT_ALLOC_H
+// that a test can make any single allocation fail (platform/fault.h).
+#ifndef ZP_PLATFORM_ALLOC_H
+#define ZP_PLATFORM_ALLOC_H
 
 #include <cstddef>
 
@@ -24,4 +25,4 @@ long allocationsOutstanding();
 
 }  // namespace zp
 
-#endif  // ZP_SUPPORT_ALLOC_H
+#endif  // ZP_PLATFORM_ALLOC_H

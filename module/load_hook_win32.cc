@@ -1,4 +1,6 @@
-// DllMain: the module's process attach and process detach.
+// DllMain: the module's process attach and process detach. Besides platform/,
+// the two load_hook_* files are the only code that sees DllMain or a load-time
+// constructor; they are linked into the shared library alone.
 #include <windows.h>
 
 #include "module/libmain.h"

@@ -1,8 +1,8 @@
 // Fault injection for tests: the allocation function and the platform calls
 // that can fail ask here before they act, so a test can make the N-th call of
 // a kind fail without a real shortage. Disarmed, a check is one atomic load.
-#ifndef ZP_SUPPORT_FAULT_H
-#define ZP_SUPPORT_FAULT_H
+#ifndef ZP_PLATFORM_FAULT_H
+#define ZP_PLATFORM_FAULT_H
 
 #include <cstdint>
 
@@ -45,4 +45,4 @@ bool shouldFail(Point point);
 }  // namespace fault
 }  // namespace zp
 
-#endif  // ZP_SUPPORT_FAULT_H
+#endif  // ZP_PLATFORM_FAULT_H

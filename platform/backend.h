@@ -1,0 +1,21 @@
+// What the two platform backends share: helpers that are the same on both
+// targets, implemented once in platform/shared.cc. Only platform/ includes
+// this header; the rest of the module sees platform/platform.h alone.
+#ifndef ZP_PLATFORM_BACKEND_H
+#define ZP_PLATFORM_BACKEND_H
+
+#include <ctime>
+
+#include "platform/platform.h"
+
+namespace zp {
+namespace platform {
+
+// Copies the calendar fields of parts (the C runtime's broken-down time) into
+// out: the year in full, the month from 0, the week day from 0 (Sunday).
+void copyLocalTime(const std::tm& parts, LocalTime* out);
+
+}  // namespace platform
+}  // namespace zp
+
+#endif  // ZP_PLATFORM_BACKEND_H

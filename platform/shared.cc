@@ -1,0 +1,26 @@
+// The platform functions that are the same on both targets, and the helpers
+// the two backends share (platform/backend.h).
+#include "platform/backend.h"
+
+namespace zp {
+namespace platform {
+namespace {
+void* g_instance;  // zero at load; set by the attach on Windows only
+}  // namespace
+
+void* moduleInstance() { return g_instance; }
+
+void moduleInstanceSet(void* instance) { g_instance = instance; }
+
+void copyLocalTime(const std::tm& parts, LocalTime* out) {
+  out->year = parts.tm_year + 1900;
+  out->month = parts.tm_mon;
+  out->monthDay = parts.tm_mday;
+  out->weekDay = parts.tm_wday;
+  out->hour = parts.tm_hour;
+  out->minute = parts.tm_min;
+  out->second = parts.tm_sec;
+}
+
+}  // namespace platform
+}  // namespace zp
