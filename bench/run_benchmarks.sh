@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark program of a bench build folder; each prints its ratios.
 # The programs find the stand-in client XA library through the library search
-# path, pointed at the folder that holds only the first candidate.
+# path, pointed at the folder that holds only the first candidate. Then the
+# bank on private database servers (bank_bench.sh).
 set -euo pipefail
 build=$1
 found=0
@@ -13,3 +14,5 @@ for program in "$build"/bin/*_bench; do
     "$program" --benchmark_min_time="${ZP_BENCH_MIN_TIME:-0.2}")
 done
 [ "$found" -eq 1 ] || echo "no benchmarks built"
+echo "=== bank_bench"
+"$(dirname "$0")/bank_bench.sh" "$build"

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 
 namespace zp {
 namespace platform {
@@ -21,6 +22,22 @@ inline void spinPause() {
 #elif defined(__aarch64__)
   asm volatile("yield");
 #endif
+}
+
+// Whether waits spin at all. A measurement knob, not a setting: with
+// ZP_SEMAPHORE_SPIN=0 in the environment every wait blocks at once, so the
+// benchmarks can show what the spin gains and costs. Read on the first wait
+// of the process (the C library's getenv, outside the fault hooks); racing
+// first readers store the same answer.
+inline bool spinEnabled() {
+  static std::atomic<int> setting{-1};
+  int now = setting.load(std::memory_order_relaxed);
+  if (now < 0) {
+    const char* value = std::getenv("ZP_SEMAPHORE_SPIN");
+    now = value != nullptr && value[0] == '0' && value[1] == '\0' ? 0 : 1;
+    setting.store(now, std::memory_order_relaxed);
+  }
+  return now == 1;
 }
 
 // The count (0 or 1) and the adaptive spin budget of one semaphore.
@@ -79,6 +96,7 @@ struct SpinCount {
   // the budget by the outcome. A budget of zero still probes now and then so
   // that a semaphore whose partner has become fast earns its spin back.
   bool spinTake() {
+    if (!spinEnabled()) return tryTake();
     int32_t limit = budget.load(std::memory_order_relaxed);
     if (limit < 16) limit = 16;
     for (int32_t i = 0; i < limit; ++i) {
