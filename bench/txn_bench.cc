@@ -236,11 +236,6 @@ int main(int argc, char** argv) {
 
   const long transactions = envNumber("ZP_BENCH_TXN_TRANSACTIONS", 20000);
   const int rounds = static_cast<int>(envNumber("ZP_BENCH_ROUNDS", 3));
-  char journal[] = "/dev/shm/zp-txn-bench.XXXXXX";
-  char fallback[] = "/tmp/zp-txn-bench.XXXXXX";
-  const char* journalDir = mkdtemp(journal);
-  if (journalDir == nullptr) journalDir = mkdtemp(fallback);
-  if (journalDir == nullptr) return 1;
   const char* const tms[] = {"direct", "mq", "dtc", "dtc-nospin"};
   const int threadCounts[] = {1, 4, 16};
   // results[threads][tm]: per round, tps and processor time per transaction.
@@ -251,6 +246,13 @@ int main(int argc, char** argv) {
       for (int k = 0; k < 4 && !failed; ++k) {
         const std::string tm = tms[(k + round) % 4];
         const bool spin = tm != "dtc-nospin";
+        // A journal of its own for every run: the reference resource manager
+        // replays the whole journal at every open.
+        char journal[] = "/dev/shm/zp-txn-bench.XXXXXX";
+        char fallback[] = "/tmp/zp-txn-bench.XXXXXX";
+        const char* journalDir = mkdtemp(journal);
+        if (journalDir == nullptr) journalDir = mkdtemp(fallback);
+        if (journalDir == nullptr) return 1;
         const std::string command = "ZP_REFRM_JOURNAL_DIR=" + std::string(journalDir) +
                                     " LD_LIBRARY_PATH=" + folder + "/../refrm" +
                                     (spin ? "" : " ZP_SEMAPHORE_SPIN=0") + " timeout 300 " + self +
@@ -259,7 +261,9 @@ int main(int argc, char** argv) {
         FILE* child = popen(command.c_str(), "r");
         double tps = 0, cpu = 0;
         const bool read = child != nullptr && std::fscanf(child, "%lf %lf", &tps, &cpu) == 2;
-        if (child == nullptr || pclose(child) != 0 || !read) {
+        const bool ended = child != nullptr && pclose(child) == 0;
+        std::system(("rm -rf " + std::string(journalDir)).c_str());
+        if (!ended || !read) {
           std::fprintf(stderr, "txn_bench: %s\n", command.c_str());
           failed = true;
           break;
@@ -268,7 +272,6 @@ int main(int argc, char** argv) {
       }
     }
   }
-  std::system(("rm -rf " + std::string(journalDir)).c_str());
   if (failed) return 1;
   std::printf(
       "reference resource manager, in memory: %ld transactions per run, median of %d rounds\n",
