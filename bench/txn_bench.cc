@@ -4,8 +4,9 @@
 // databases, as the bank does) and runs start, end, start, end, prepare,
 // prepare, commit, commit, without SQL. Through the client's own switch
 // (direct), MQStart (mq) and GetXaSwitch (dtc), at 1, 4 and 16 threads; dtc
-// once more with the semaphores' spin off (ZP_SEMAPHORE_SPIN=0), for the
-// processor time per transaction with and without it. Every configuration
+// once more with the semaphores' spin off (ZP_SEMAPHORE_SPIN=0) or capped
+// (ZP_BENCH_SPIN_CAPS), for the processor time per transaction with and
+// without it. Every configuration
 // runs in a process of its own, the rounds rotate the order, and the table
 // gives medians and the ratios to direct taken within each round.
 // ZP_BENCH_TXN_TRANSACTIONS (default 20000) per run, ZP_BENCH_ROUNDS
@@ -236,16 +237,34 @@ int main(int argc, char** argv) {
 
   const long transactions = envNumber("ZP_BENCH_TXN_TRANSACTIONS", 20000);
   const int rounds = static_cast<int>(envNumber("ZP_BENCH_ROUNDS", 3));
-  const char* const tms[] = {"direct", "mq", "dtc", "dtc-nospin"};
+  // The switches, then GetXaSwitch again with its semaphores' spin capped at
+  // each of ZP_BENCH_SPIN_CAPS (pause iterations, 0: no spin; default "0
+  // 2048": none, and eight times the standard cap).
+  std::vector<std::string> tms = {"direct", "mq", "dtc"};
+  std::vector<std::string> caps;
+  {
+    const char* list = std::getenv("ZP_BENCH_SPIN_CAPS");
+    std::string text = list != nullptr ? list : "0 2048";
+    for (size_t at = 0; at < text.size();) {
+      const size_t end = std::min(text.find(' ', at), text.size());
+      if (end > at) {
+        caps.push_back(text.substr(at, end - at));
+        tms.push_back("dtc-spin" + caps.back());
+      }
+      at = end + 1;
+    }
+  }
+  const int kinds = static_cast<int>(tms.size());
   const int threadCounts[] = {1, 4, 16};
   // results[threads][tm]: per round, tps and processor time per transaction.
   std::map<int, std::map<std::string, std::vector<std::pair<double, double>>>> results;
   bool failed = false;
   for (int round = 0; round < rounds && !failed; ++round) {
     for (int threads : threadCounts) {
-      for (int k = 0; k < 4 && !failed; ++k) {
-        const std::string tm = tms[(k + round) % 4];
-        const bool spin = tm != "dtc-nospin";
+      for (int k = 0; k < kinds && !failed; ++k) {
+        const int kind = (k + round) % kinds;
+        const std::string& tm = tms[static_cast<size_t>(kind)];
+        const bool spin = kind < 3;
         // A journal of its own for every run: the reference resource manager
         // replays the whole journal at every open.
         char journal[] = "/dev/shm/zp-txn-bench.XXXXXX";
@@ -253,11 +272,12 @@ int main(int argc, char** argv) {
         const char* journalDir = mkdtemp(journal);
         if (journalDir == nullptr) journalDir = mkdtemp(fallback);
         if (journalDir == nullptr) return 1;
-        const std::string command = "ZP_REFRM_JOURNAL_DIR=" + std::string(journalDir) +
-                                    " LD_LIBRARY_PATH=" + folder + "/../refrm" +
-                                    (spin ? "" : " ZP_SEMAPHORE_SPIN=0") + " timeout 300 " + self +
-                                    " --child " + (spin ? tm : "dtc") + " " +
-                                    std::to_string(threads) + " " + std::to_string(transactions);
+        const std::string command =
+            "ZP_REFRM_JOURNAL_DIR=" + std::string(journalDir) + " LD_LIBRARY_PATH=" + folder +
+            "/../refrm" +
+            (spin ? "" : " ZP_SEMAPHORE_SPIN=" + caps[static_cast<size_t>(kind - 3)]) +
+            " timeout 300 " + self + " --child " + (spin ? tm : "dtc") + " " +
+            std::to_string(threads) + " " + std::to_string(transactions);
         FILE* child = popen(command.c_str(), "r");
         double tps = 0, cpu = 0;
         const bool read = child != nullptr && std::fscanf(child, "%lf %lf", &tps, &cpu) == 2;
@@ -276,11 +296,11 @@ int main(int argc, char** argv) {
   std::printf(
       "reference resource manager, in memory: %ld transactions per run, median of %d rounds\n",
       transactions, rounds);
-  std::printf("%7s %-11s %12s %8s %16s\n", "threads", "switch", "transactions/s", "ratio",
+  std::printf("%7s %-13s %12s %8s %16s\n", "threads", "switch", "transactions/s", "ratio",
               "cpu us/transaction");
   for (int threads : threadCounts) {
     const auto& byTm = results[threads];
-    for (const char* tm : tms) {
+    for (const std::string& tm : tms) {
       const auto& runs = byTm.at(tm);
       std::vector<double> tps, ratio, cpu;
       for (size_t r = 0; r < runs.size(); ++r) {
@@ -288,7 +308,7 @@ int main(int argc, char** argv) {
         cpu.push_back(runs[r].second);
         ratio.push_back(runs[r].first / byTm.at("direct")[r].first);
       }
-      std::printf("%7d %-11s %14s %8s %16s\n", threads, tm, median(tps).c_str(),
+      std::printf("%7d %-13s %14s %8s %16s\n", threads, tm.c_str(), median(tps).c_str(),
                   median(ratio).c_str(), median(cpu).c_str());
     }
   }

@@ -24,20 +24,25 @@ inline void spinPause() {
 #endif
 }
 
-// Whether waits spin at all. A measurement knob, not a setting: with
-// ZP_SEMAPHORE_SPIN=0 in the environment every wait blocks at once, so the
-// benchmarks can show what the spin gains and costs. Read on the first wait
-// of the process (the C library's getenv, outside the fault hooks); racing
-// first readers store the same answer.
-inline bool spinEnabled() {
-  static std::atomic<int> setting{-1};
-  int now = setting.load(std::memory_order_relaxed);
+// The most pause iterations a wait may spin: standard, unless the process
+// was started with ZP_SEMAPHORE_SPIN set to a number, which replaces it (0:
+// every wait blocks at once). A measurement knob, not a setting: it lets the
+// benchmarks show what the spin gains and costs. Read on the first wait of the
+// process (the C library's getenv, outside the fault hooks); racing first
+// readers store the same answer.
+inline int32_t spinCap(int32_t standard) {
+  static std::atomic<int32_t> setting{-1};
+  int32_t now = setting.load(std::memory_order_relaxed);
   if (now < 0) {
     const char* value = std::getenv("ZP_SEMAPHORE_SPIN");
-    now = value != nullptr && value[0] == '0' && value[1] == '\0' ? 0 : 1;
+    now = standard;
+    if (value != nullptr && value[0] >= '0' && value[0] <= '9') {
+      const long asked = std::strtol(value, nullptr, 10);
+      now = asked > 65536 ? 65536 : static_cast<int32_t>(asked);
+    }
     setting.store(now, std::memory_order_relaxed);
   }
-  return now == 1;
+  return now;
 }
 
 // The count (0 or 1) and the adaptive spin budget of one semaphore.
@@ -51,9 +56,13 @@ struct SpinCount {
   // drop to zero, so a release touches nothing once it has finished.
   std::atomic<int32_t> releasing;
 
+  // A spin longer than a blocking hand-off costs (a wake-up, 7-10 us here)
+  // cannot pay for itself, and on a machine whose cores are all busy it takes
+  // the processor from the very thread whose reply it waits for: the cap is
+  // about that long (a pause is 25-40 ns on current x86 processors).
   static constexpr int32_t kMinBudget = 0;
-  static constexpr int32_t kMaxBudget = 2048;
-  static constexpr int32_t kStartBudget = 256;
+  static constexpr int32_t kMaxBudget = 256;
+  static constexpr int32_t kStartBudget = 128;
 
   void init() {
     count.store(0, std::memory_order_relaxed);
@@ -96,12 +105,14 @@ struct SpinCount {
   // the budget by the outcome. A budget of zero still probes now and then so
   // that a semaphore whose partner has become fast earns its spin back.
   bool spinTake() {
-    if (!spinEnabled()) return tryTake();
+    const int32_t cap = spinCap(kMaxBudget);
+    if (cap == 0) return tryTake();
     int32_t limit = budget.load(std::memory_order_relaxed);
+    if (limit > cap) limit = cap;
     if (limit < 16) limit = 16;
     for (int32_t i = 0; i < limit; ++i) {
       if (tryTake()) {
-        if (i * 2 >= limit) grow();
+        if (i * 2 >= limit) grow(cap);
         return true;
       }
       spinPause();
@@ -111,9 +122,9 @@ struct SpinCount {
   }
 
  private:
-  void grow() {
+  void grow(int32_t cap) {
     const int32_t now = budget.load(std::memory_order_relaxed);
-    budget.store(now >= kMaxBudget / 2 ? kMaxBudget : now * 2 + 16, std::memory_order_relaxed);
+    budget.store(now >= cap / 2 ? cap : now * 2 + 16, std::memory_order_relaxed);
   }
   void shrink() {
     budget.store(budget.load(std::memory_order_relaxed) / 2, std::memory_order_relaxed);
