@@ -55,6 +55,7 @@ struct SpinCount {
   // the sleepers to look at and perhaps wake: the close waits for this to
   // drop to zero, so a release touches nothing once it has finished.
   std::atomic<int32_t> releasing;
+  std::atomic<int32_t> shortSpins;  // waits since the last full-length spin
 
   // A spin longer than a blocking hand-off costs (a wake-up, 7-10 us here)
   // cannot pay for itself, and on a machine whose cores are all busy it takes
@@ -63,12 +64,17 @@ struct SpinCount {
   static constexpr int32_t kMinBudget = 0;
   static constexpr int32_t kMaxBudget = 256;
   static constexpr int32_t kStartBudget = 128;
+  // The shortest spin, a probe of a few hundred nanoseconds, and how often a
+  // semaphore whose budget has fallen below it spins the whole cap instead.
+  static constexpr int32_t kProbe = 16;
+  static constexpr int32_t kFullSpinEvery = 8;
 
   void init() {
     count.store(0, std::memory_order_relaxed);
     sleepers.store(0, std::memory_order_relaxed);
     budget.store(kStartBudget, std::memory_order_relaxed);
     releasing.store(0, std::memory_order_relaxed);
+    shortSpins.store(0, std::memory_order_relaxed);
   }
 
   // Bracket a release: begin before give, end after the last access.
@@ -102,17 +108,25 @@ struct SpinCount {
   bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
 
   // Spins for at most the budget; true when the release was taken. Adjusts
-  // the budget by the outcome. A budget of zero still probes now and then so
-  // that a semaphore whose partner has become fast earns its spin back.
+  // the budget by the outcome: a release met late in the spin raises it to
+  // about twice the spin it took, one not met halves it. A budget below a
+  // probe still spins the whole cap every kFullSpinEvery-th wait. Without
+  // that, a request/reply pair whose two sides have both stopped spinning
+  // stays so for good: each side's release then has to wake the other, which
+  // takes longer than a probe, so no probe is ever met and neither budget
+  // grows, while a full spin on one side is met and starts both again.
   bool spinTake() {
     const int32_t cap = spinCap(kMaxBudget);
     if (cap == 0) return tryTake();
-    int32_t limit = budget.load(std::memory_order_relaxed);
-    if (limit > cap) limit = cap;
-    if (limit < 16) limit = 16;
+    const int32_t current = budget.load(std::memory_order_relaxed);
+    int32_t limit = current > cap ? cap : current;
+    if (limit < kProbe) {
+      const bool full = shortSpins.fetch_add(1, std::memory_order_relaxed) % kFullSpinEvery == 0;
+      limit = full ? cap : kProbe;
+    }
     for (int32_t i = 0; i < limit; ++i) {
       if (tryTake()) {
-        if (i * 2 >= limit) grow(cap);
+        if (i * 2 >= current) grow(cap, i);
         return true;
       }
       spinPause();
@@ -122,9 +136,12 @@ struct SpinCount {
   }
 
  private:
-  void grow(int32_t cap) {
+  // After a release met at pause iteration spun.
+  void grow(int32_t cap, int32_t spun) {
     const int32_t now = budget.load(std::memory_order_relaxed);
-    budget.store(now >= cap / 2 ? cap : now * 2 + 16, std::memory_order_relaxed);
+    int32_t wanted = now * 2 + kProbe;
+    if (wanted < spun * 2 + kProbe) wanted = spun * 2 + kProbe;
+    budget.store(wanted > cap ? cap : wanted, std::memory_order_relaxed);
   }
   void shrink() {
     budget.store(budget.load(std::memory_order_relaxed) / 2, std::memory_order_relaxed);
