@@ -8,14 +8,14 @@
 # taken side by side; the table shows the median of the rounds.
 #   bank_bench.sh BUILD_DIR
 # ZP_BENCH_BANK_TRANSFERS (default 400) transfers per run,
-# ZP_BENCH_BANK_ROUNDS (default ZP_BENCH_ROUNDS, else 5) rounds,
+# ZP_BENCH_BANK_ROUNDS (default ZP_BENCH_ROUNDS, else 3) rounds,
 # ZP_BENCH_BANK_MODES (default "non-durable durable").
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../tools/servers/dbservers.sh
 transfers=${ZP_BENCH_BANK_TRANSFERS:-400}
-rounds=${ZP_BENCH_BANK_ROUNDS:-${ZP_BENCH_ROUNDS:-5}}
+rounds=${ZP_BENCH_BANK_ROUNDS:-${ZP_BENCH_ROUNDS:-3}}
 driver=$build/bin/xadriver
 
 # Inside dbservers.sh run: the rounds on the servers it started.
