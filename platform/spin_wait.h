@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 
 namespace zp {
 namespace platform {
@@ -23,6 +24,27 @@ inline void spinPause() {
 #endif
 }
 
+// The most pause iterations a wait may spin: standard, unless the process
+// was started with ZP_SEMAPHORE_SPIN set to a number, which replaces it (0:
+// every wait blocks at once). A measurement knob, not a setting: it lets the
+// benchmarks show what the spin gains and costs. Read on the first wait of the
+// process (the C library's getenv, outside the fault hooks); racing first
+// readers store the same answer.
+inline int32_t spinCap(int32_t standard) {
+  static std::atomic<int32_t> setting{-1};
+  int32_t now = setting.load(std::memory_order_relaxed);
+  if (now < 0) {
+    const char* value = std::getenv("ZP_SEMAPHORE_SPIN");
+    now = standard;
+    if (value != nullptr && value[0] >= '0' && value[0] <= '9') {
+      const long asked = std::strtol(value, nullptr, 10);
+      now = asked > 65536 ? 65536 : static_cast<int32_t>(asked);
+    }
+    setting.store(now, std::memory_order_relaxed);
+  }
+  return now;
+}
+
 // The count (0 or 1) and the adaptive spin budget of one semaphore.
 struct SpinCount {
   std::atomic<int32_t> count;
@@ -33,16 +55,26 @@ struct SpinCount {
   // the sleepers to look at and perhaps wake: the close waits for this to
   // drop to zero, so a release touches nothing once it has finished.
   std::atomic<int32_t> releasing;
+  std::atomic<int32_t> shortSpins;  // waits since the last full-length spin
 
+  // A spin longer than a blocking hand-off costs (a wake-up, 7-10 us here)
+  // cannot pay for itself, and on a machine whose cores are all busy it takes
+  // the processor from the very thread whose reply it waits for: the cap is
+  // about that long (a pause is 25-40 ns on current x86 processors).
   static constexpr int32_t kMinBudget = 0;
-  static constexpr int32_t kMaxBudget = 2048;
-  static constexpr int32_t kStartBudget = 256;
+  static constexpr int32_t kMaxBudget = 256;
+  static constexpr int32_t kStartBudget = 128;
+  // The shortest spin, a probe of a few hundred nanoseconds, and how often a
+  // semaphore whose budget has fallen below it spins the whole cap instead.
+  static constexpr int32_t kProbe = 16;
+  static constexpr int32_t kFullSpinEvery = 8;
 
   void init() {
     count.store(0, std::memory_order_relaxed);
     sleepers.store(0, std::memory_order_relaxed);
     budget.store(kStartBudget, std::memory_order_relaxed);
     releasing.store(0, std::memory_order_relaxed);
+    shortSpins.store(0, std::memory_order_relaxed);
   }
 
   // Bracket a release: begin before give, end after the last access.
@@ -76,14 +108,25 @@ struct SpinCount {
   bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
 
   // Spins for at most the budget; true when the release was taken. Adjusts
-  // the budget by the outcome. A budget of zero still probes now and then so
-  // that a semaphore whose partner has become fast earns its spin back.
+  // the budget by the outcome: a release met late in the spin raises it to
+  // about twice the spin it took, one not met halves it. A budget below a
+  // probe still spins the whole cap every kFullSpinEvery-th wait. Without
+  // that, a request/reply pair whose two sides have both stopped spinning
+  // stays so for good: each side's release then has to wake the other, which
+  // takes longer than a probe, so no probe is ever met and neither budget
+  // grows, while a full spin on one side is met and starts both again.
   bool spinTake() {
-    int32_t limit = budget.load(std::memory_order_relaxed);
-    if (limit < 16) limit = 16;
+    const int32_t cap = spinCap(kMaxBudget);
+    if (cap == 0) return tryTake();
+    const int32_t current = budget.load(std::memory_order_relaxed);
+    int32_t limit = current > cap ? cap : current;
+    if (limit < kProbe) {
+      const bool full = shortSpins.fetch_add(1, std::memory_order_relaxed) % kFullSpinEvery == 0;
+      limit = full ? cap : kProbe;
+    }
     for (int32_t i = 0; i < limit; ++i) {
       if (tryTake()) {
-        if (i * 2 >= limit) grow();
+        if (i * 2 >= current) grow(cap, i);
         return true;
       }
       spinPause();
@@ -93,9 +136,12 @@ struct SpinCount {
   }
 
  private:
-  void grow() {
+  // After a release met at pause iteration spun.
+  void grow(int32_t cap, int32_t spun) {
     const int32_t now = budget.load(std::memory_order_relaxed);
-    budget.store(now >= kMaxBudget / 2 ? kMaxBudget : now * 2 + 16, std::memory_order_relaxed);
+    int32_t wanted = now * 2 + kProbe;
+    if (wanted < spun * 2 + kProbe) wanted = spun * 2 + kProbe;
+    budget.store(wanted > cap ? cap : wanted, std::memory_order_relaxed);
   }
   void shrink() {
     budget.store(budget.load(std::memory_order_relaxed) / 2, std::memory_order_relaxed);

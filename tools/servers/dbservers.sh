@@ -17,13 +17,25 @@
 # links to: short socket paths, and a folder the servers' users can reach
 # wherever DIR is.
 # Every wait is bounded (ZP_DB_WAIT seconds, default 30). ZP_PG_MAX_PREPARED
-# sets PostgreSQL's max_prepared_transactions (default 64).
+# sets PostgreSQL's max_prepared_transactions (default 64). ZP_DB_DURABLE=1
+# starts both servers durable (PostgreSQL fsync and synchronous_commit on,
+# MariaDB's redo log flushed at every commit), for measurements; the default
+# is non-durable, which the tests use.
 set -euo pipefail
 
 WAIT=${ZP_DB_WAIT:-30}
 PG_BIN=${ZP_PG_BIN:-/usr/lib/postgresql/15/bin}
 DB_USER=zpsqlxa
 DB_PASSWORD=zpsqlxa
+
+# The servers keep no binary log, so MariaDB has no sync_binlog to set.
+if [ "${ZP_DB_DURABLE:-0}" = 1 ]; then
+  PG_DURABILITY=(-c fsync=on -c synchronous_commit=on)
+  MY_DURABILITY=(--innodb-flush-log-at-trx-commit=1)
+else
+  PG_DURABILITY=(-c fsync=off -c synchronous_commit=off)
+  MY_DURABILITY=(--innodb-flush-log-at-trx-commit=2)
+fi
 
 die() {
   echo "dbservers: $*" >&2
@@ -105,7 +117,7 @@ pg_up() {  # dir
   server_prefix "$(pg_user)"
   "${PREFIX[@]}" "$PG_BIN/postgres" -D "$d/data" -k "$d" -p 5432 \
     -c listen_addresses='' -c max_prepared_transactions="${ZP_PG_MAX_PREPARED:-64}" -c max_connections=100 \
-    -c lock_timeout=10s -c deadlock_timeout=200ms -c fsync=off -c synchronous_commit=off \
+    -c lock_timeout=10s -c deadlock_timeout=200ms "${PG_DURABILITY[@]}" \
     -c shared_buffers=16MB -c logging_collector=off >>"$d/server.log" 2>&1 &
   echo $! >"$d/server.pid"
   wait_for_socket "$d/.s.PGSQL.5432" "$!" PostgreSQL "$d/server.log"
@@ -153,7 +165,7 @@ my_up() {  # dir
     --skip-networking --pid-file="$d/mariadbd.pid" --log-error="$d/server.log" --tmpdir="$d/tmp" \
     --innodb-lock-wait-timeout=10 --lock-wait-timeout=10 --innodb-rollback-on-timeout=ON \
     --innodb-buffer-pool-size=32M \
-    --innodb-log-file-size=16M --innodb-flush-log-at-trx-commit=2 --max-connections=200 \
+    --innodb-log-file-size=16M "${MY_DURABILITY[@]}" --max-connections=200 \
     >>"$d/server.out" 2>&1 &
   echo $! >"$d/server.pid"
   wait_for_socket "$d/mysqld.sock" "$!" MariaDB "$d/server.log"
