@@ -6,14 +6,6 @@
 #ifndef ZP_MODULE_DIAG_LOG_H
 #define ZP_MODULE_DIAG_LOG_H
 
-// printf-style argument checks: GCC for MinGW needs the GNU archetype (its
-// plain "printf" means the Microsoft runtime's), clang knows only "printf".
-#if defined(__MINGW32__) && !defined(__clang__)
-#define ZP_DIAG_PRINTF(text, first) __attribute__((format(gnu_printf, text, first)))
-#else
-#define ZP_DIAG_PRINTF(text, first) __attribute__((format(printf, text, first)))
-#endif
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
