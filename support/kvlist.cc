@@ -93,9 +93,9 @@ int32_t KvErrorList::insertSorted(KvError* record) {
       }
     }
   }
-  if (insertAt(record, position) != 0) return 1;
+  if (insertAt(record, position) != kSupportOk) return kSupportFailed;
   record->admission = ++admissions_;
-  return 0;
+  return kSupportOk;
 }
 
 KvError* KvErrorList::submitError(KvError* record) {

@@ -47,8 +47,8 @@ class KvErrorList : public KvArray {
   // Leaves the cursor behind the last record examined.
   bool hasBlockingError();
   // Inserts record in compare order (behind records it compares equal to), or
-  // appends when the list is empty or sortMode says so. Returns 0, or 1 when
-  // the list could not grow.
+  // appends when the list is empty or sortMode says so. Returns kSupportOk, or
+  // kSupportFailed when the list could not grow.
   int32_t insertSorted(KvError* record);
   // Admits record (inserted and returned) when the list accepts all or holds
   // no blocking record; otherwise destroys it. A null, refused or uninserted

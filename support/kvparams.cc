@@ -17,9 +17,9 @@ int32_t KvParamStringW::substituteCounted(const uint16_t* text, uint32_t textLen
   at += formatDecimalWideZ(placeholder + at, paramCount_);
   if (replaceAll(placeholder, at, text, textLength) != 0) {
     paramFlags_ |= kSubstitutionFailed;
-    return 1;
+    return kSupportFailed;
   }
-  return 0;
+  return kSupportOk;
 }
 
 int32_t KvParamStringW::substitute(const uint16_t* text) {

@@ -22,8 +22,8 @@ class KvParamStringW : public KvStringW {
 
   // Advances to the next placeholder and replaces every occurrence of it by
   // the terminated text. A placeholder that does not occur is not an error.
-  // Returns 0, or 1 (kSubstitutionFailed set) when memory ran out; occurrences
-  // replaced before then stay replaced.
+  // Returns kSupportOk, or kSupportFailed (kSubstitutionFailed set) when memory
+  // ran out; occurrences replaced before then stay replaced.
   int32_t substitute(const uint16_t* text);
   // The same with another string's contents.
   int32_t substitute(const KvSubStringW& text);

@@ -112,13 +112,13 @@ bool KvStringW::allocateForAssign(uint32_t units) {
 int32_t KvStringW::assignUtf16(const uint16_t* units, uint32_t count) {
   if (count > kMaxUnits) {
     reportOutOfMemory();
-    return 1;
+    return kSupportFailed;
   }
-  if (!allocateForAssign(count + 1)) return 1;
+  if (!allocateForAssign(count + 1)) return kSupportFailed;
   if (count != 0) std::memcpy(data_, units, sizeof(uint16_t) * count);
   data_[count] = 0;
   length_ = count;
-  return 0;
+  return kSupportOk;
 }
 
 int32_t KvStringW::assign(const char* text, uint32_t bytes, int32_t encoding) {
@@ -138,9 +138,9 @@ int32_t KvStringW::assignAnsi(const char* text, uint32_t bytes) {
   // terminator.
   if (bytes > (kMaxUnits - 1) / 2) {
     reportOutOfMemory();
-    return 1;
+    return kSupportFailed;
   }
-  if (!allocateForAssign(2 * bytes + 1)) return 1;
+  if (!allocateForAssign(2 * bytes + 1)) return kSupportFailed;
   uint32_t at = 0;
   while (at < bytes) {
     const unsigned char byte = static_cast<unsigned char>(text[at]);
@@ -159,35 +159,35 @@ int32_t KvStringW::assignAnsi(const char* text, uint32_t bytes) {
     at += size;
   }
   data_[length_] = 0;
-  return 0;
+  return kSupportOk;
 }
 
 int32_t KvStringW::assignUtf8(const char* text, uint32_t bytes) {
   if (bytes > kMaxUtf8Bytes) {
     reportOutOfMemory();
-    return 1;
+    return kSupportFailed;
   }
-  if (!allocateForAssign(bytes + 1)) return 1;
+  if (!allocateForAssign(bytes + 1)) return kSupportFailed;
   int32_t produced = 0;
   const int32_t status = icu::fromUtf8(data_, static_cast<int32_t>(bytes), &produced, text,
                                        static_cast<int32_t>(bytes));
   if (!icu::isFailure(status) && produced >= 0 && static_cast<uint32_t>(produced) <= bytes) {
     length_ = static_cast<uint32_t>(produced);
     data_[length_] = 0;
-    return 0;
+    return kSupportOk;
   }
   length_ = 0;
   data_[0] = 0;
   KvError* record = postError(kMessageInvalidUtf8);
   // A record the list holds for everyone (its substitute) is left as it is.
   if (record != nullptr && !record->isStatic()) record->setSqlState(kSqlStateTruncated, 4);
-  return 1;
+  return kSupportFailed;
 }
 
 int32_t KvStringW::reserve(uint32_t units) {
   if (owns_ == 0) {
     postError(kMessageNotOwner);
-    return 1;
+    return kSupportFailed;
   }
   // Never below the text and its terminator: a smaller buffer would cut the
   // terminator off and leave the length pointing past the end.
@@ -199,11 +199,11 @@ int32_t KvStringW::reserve(uint32_t units) {
   }
   if (grown == nullptr) {
     reportOutOfMemory();
-    return 1;
+    return kSupportFailed;
   }
   data_ = static_cast<uint16_t*>(grown);
   capacity_ = units;
-  return 0;
+  return kSupportOk;
 }
 
 uint32_t KvStringW::find(const uint16_t* pattern, uint32_t start) const {
@@ -230,7 +230,7 @@ int32_t KvStringW::replace(uint32_t index, uint32_t removed, const uint16_t* tex
   if (removed > length_ - index) removed = length_ - index;
   if (data_ == nullptr) {
     // A string without a buffer holds nothing to move or remove.
-    if (textLength == 0) return 0;
+    if (textLength == 0) return kSupportOk;
     index = 0;
     removed = 0;
     length_ = 0;
@@ -239,10 +239,11 @@ int32_t KvStringW::replace(uint32_t index, uint32_t removed, const uint16_t* tex
     const uint32_t growth = textLength - removed;
     if (growth > kMaxUnits - length_) {
       reportOutOfMemory();
-      return 1;
+      return kSupportFailed;
     }
     const uint32_t needed = length_ + growth + 1;
-    if ((data_ == nullptr || capacity_ < needed) && reserve(needed) != 0) return 1;
+    if ((data_ == nullptr || capacity_ < needed) && reserve(needed) != kSupportOk)
+      return kSupportFailed;
   }
   const uint32_t tail = length_ - index - removed;
   if (textLength != removed && tail != 0) {
@@ -252,22 +253,23 @@ int32_t KvStringW::replace(uint32_t index, uint32_t removed, const uint16_t* tex
   if (textLength != 0) std::memcpy(data_ + index, text, sizeof(uint16_t) * textLength);
   length_ = length_ + textLength - removed;
   data_[length_] = 0;
-  return 0;
+  return kSupportOk;
 }
 
 int32_t KvStringW::replaceAll(const uint16_t* pattern, uint32_t patternLength, const uint16_t* text,
                               uint32_t textLength) {
-  if (patternLength == 0) return 0;
+  if (patternLength == 0) return kSupportOk;
   if (text == nullptr) textLength = 0;
   uint32_t at = 0;
   while (at < length_) {
     at = findCounted(pattern, patternLength, at);
     if (at == length_) break;
     // An empty text given with length 0 must stay empty: pass it as absent.
-    if (replace(at, patternLength, textLength == 0 ? nullptr : text, textLength) != 0) return 1;
+    if (replace(at, patternLength, textLength == 0 ? nullptr : text, textLength) != kSupportOk)
+      return kSupportFailed;
     at += textLength;
   }
-  return 0;
+  return kSupportOk;
 }
 
 int32_t KvStringW::replaceAll(const uint16_t* pattern, const uint16_t* text) {
