@@ -24,6 +24,7 @@
 #include <time.h>
 #endif
 
+#include "bench/process_clock.h"
 #include "module/libmain.h"
 #include "platform/platform.h"
 #include "platform/spin_wait.h"
@@ -32,6 +33,9 @@
 #include "zpor8dtc23/zpor8dtc23.h"
 
 namespace {
+
+using zp::bench::processCpuSeconds;
+using zp::bench::sleepSeconds;
 
 xa_switch_t* g_switch;
 int g_openRmids;  // rmids 1 .. g_openRmids are open
@@ -227,33 +231,6 @@ double printLatency(const char* label, int samples, const std::function<void()>&
   std::printf("latency %-38s median %9.0f ns   p99 %9.0f ns\n", label, times[times.size() / 2],
               times[times.size() * 99 / 100]);
   return times[times.size() / 2];
-}
-
-// Processor time of the whole process so far, in seconds.
-double processCpuSeconds() {
-#ifdef _WIN32
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-  auto seconds = [](const FILETIME& t) {
-    return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
-#else
-  timespec now;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-#endif
-}
-
-void sleepSeconds(double seconds) {
-#ifdef _WIN32
-  Sleep(static_cast<DWORD>(seconds * 1000));
-#else
-  timespec wait{
-      static_cast<time_t>(seconds),
-      static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
-  nanosleep(&wait, nullptr);
-#endif
 }
 
 // Processor time that idle workers use: every rmid opened so far waits for a

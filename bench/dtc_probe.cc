@@ -23,10 +23,14 @@
 #include <time.h>
 #endif
 
+#include "bench/process_clock.h"
 #include "module/libmain.h"
 #include "zpor8dtc23/zpor8dtc23.h"
 
 namespace {
+
+using zp::bench::processCpuSeconds;
+using zp::bench::sleepSeconds;
 
 struct Memory {
   double virtualBytes = 0;
@@ -59,32 +63,6 @@ Memory memoryNow() {
   std::fclose(status);
 #endif
   return memory;
-}
-
-double processCpuSeconds() {
-#ifdef _WIN32
-  FILETIME created, exited, kernel, user;
-  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
-  auto seconds = [](const FILETIME& t) {
-    return (static_cast<double>(t.dwHighDateTime) * 4294967296.0 + t.dwLowDateTime) / 1e7;
-  };
-  return seconds(kernel) + seconds(user);
-#else
-  timespec now;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-#endif
-}
-
-void sleepSeconds(double seconds) {
-#ifdef _WIN32
-  Sleep(static_cast<DWORD>(seconds * 1000));
-#else
-  timespec wait{
-      static_cast<time_t>(seconds),
-      static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
-  nanosleep(&wait, nullptr);
-#endif
 }
 
 double envNumber(const char* name, double fallback) {
