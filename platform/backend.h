@@ -4,6 +4,7 @@
 #ifndef ZP_PLATFORM_BACKEND_H
 #define ZP_PLATFORM_BACKEND_H
 
+#include <cstddef>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -14,6 +15,10 @@ namespace platform {
 // Copies the calendar fields of parts (the C runtime's broken-down time) into
 // out: the year in full, the month from 0, the week day from 0 (Sunday).
 void copyLocalTime(const std::tm& parts, LocalTime* out);
+
+// Copies text into buffer (size bytes), cut to fit and always terminated
+// when size is not 0.
+void copyText(const char* text, char* buffer, size_t size);
 
 }  // namespace platform
 }  // namespace zp

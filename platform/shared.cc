@@ -2,6 +2,8 @@
 // the two backends share (platform/backend.h).
 #include "platform/backend.h"
 
+#include <cstring>
+
 namespace zp {
 namespace platform {
 namespace {
@@ -21,6 +23,16 @@ void copyLocalTime(const std::tm& parts, LocalTime* out) {
   out->minute = parts.tm_min;
   out->second = parts.tm_sec;
 }
+
+void copyText(const char* text, char* buffer, size_t size) {
+  if (size == 0) return;
+  const size_t length = std::strlen(text);
+  const size_t kept = length < size ? length : size - 1;
+  std::memcpy(buffer, text, kept);
+  buffer[kept] = '\0';
+}
+
+Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
 
 }  // namespace platform
 }  // namespace zp

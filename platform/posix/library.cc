@@ -4,20 +4,13 @@
 
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 
 namespace zp {
 namespace platform {
 namespace {
-
-void copyText(const char* text, char* buffer, size_t size) {
-  if (size == 0) return;
-  const size_t length = std::strlen(text);
-  const size_t kept = length < size ? length : size - 1;
-  std::memcpy(buffer, text, kept);
-  buffer[kept] = '\0';
-}
 
 size_t copyPath(const char* path, char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';
@@ -29,8 +22,6 @@ size_t copyPath(const char* path, char* buffer, size_t size) {
 }
 
 }  // namespace
-
-Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
 
 Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   if (size != 0) reason[0] = '\0';

@@ -5,20 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/backend.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 
 namespace zp {
 namespace platform {
 namespace {
-
-void copyText(const char* text, char* buffer, size_t size) {
-  if (size == 0) return;
-  const size_t length = std::strlen(text);
-  const size_t kept = length < size ? length : size - 1;
-  std::memcpy(buffer, text, kept);
-  buffer[kept] = '\0';
-}
 
 // "error N: " and the system's text for N, without its closing line break.
 void describeError(DWORD error, char* buffer, size_t size) {
@@ -51,8 +44,6 @@ size_t modulePath(HMODULE module, char* buffer, size_t size) {
 }
 
 }  // namespace
-
-Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
 
 Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   if (size != 0) reason[0] = '\0';
