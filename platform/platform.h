@@ -78,6 +78,9 @@ Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId);
 // same and the thread may still be running: the caller must keep everything
 // the thread may use, the module's own code included.
 bool threadJoin(Thread* thread);
+// Offers the rest of the calling thread's time slice to another thread ready
+// on the same processor; returns at once when there is none.
+void threadYield();
 
 // ---------------------------------------------------------------------------
 // The module's own lifetime (module_reference.cc)

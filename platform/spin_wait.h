@@ -1,16 +1,24 @@
 // The spinning half of a semaphore wait, shared by both backends: before a
-// waiter blocks in the kernel, it watches the count for a short while, since
-// on the request/reply hand-off the answer usually comes within microseconds
-// and waking a blocked thread costs far more than that. The spin adapts per
-// semaphore: it grows while waits are met during the spin and shrinks while
-// they are not, so a semaphore whose releases come late (an idle worker, a
-// slow database call) soon blocks at once and burns no processor time.
+// waiter blocks in the kernel, it keeps looking at the count for a short
+// while, since on the request/reply hand-off the answer usually comes within
+// microseconds and waking a blocked thread costs far more than that (on a
+// virtual machine, waking a thread whose processor has gone idle costs tens
+// of microseconds of the waker's and the sleeper's time). The look goes in
+// two phases: first with a pause between looks, for a partner running on
+// another processor; then yielding the processor between looks, for a
+// partner that waits for a processor (more threads ready than processors),
+// which the yield lets run. The spin adapts per semaphore: it grows while
+// waits are met during the spin and shrinks while they are not, so a
+// semaphore whose releases come late (an idle worker, a slow database call)
+// soon blocks at once and burns no processor time.
 #ifndef ZP_PLATFORM_SPIN_WAIT_H
 #define ZP_PLATFORM_SPIN_WAIT_H
 
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace zp {
 namespace platform {
@@ -24,10 +32,11 @@ inline void spinPause() {
 #endif
 }
 
-// The most pause iterations a wait may spin: standard, unless the process
-// was started with ZP_SEMAPHORE_SPIN set to a number, which replaces it (0:
-// every wait blocks at once). A measurement knob, not a setting: it lets the
-// benchmarks show what the spin gains and costs. Read on the first wait of the
+// The most looks a wait may take before it blocks: standard, unless the
+// process was started with ZP_SEMAPHORE_SPIN set to a number, which replaces
+// it (0: every wait blocks at once; up to SpinCount::kPauseSteps, pausing
+// looks only). A measurement knob, not a setting: it lets the benchmarks show
+// what the spin gains and costs. Read on the first wait of the
 // process (the C library's getenv, outside the fault hooks); racing first
 // readers store the same answer.
 inline int32_t spinCap(int32_t standard) {
@@ -49,20 +58,31 @@ inline int32_t spinCap(int32_t standard) {
 struct SpinCount {
   std::atomic<int32_t> count;
   std::atomic<int32_t> sleepers;  // waiters that may be blocked in the kernel
-  std::atomic<int32_t> budget;    // pause iterations the next wait may spin
+  std::atomic<int32_t> budget;    // pausing looks the next wait may take
   // Releases under way. A waiter may return, and its owner close the
   // semaphore, as soon as the count is given, while the releaser still has
   // the sleepers to look at and perhaps wake: the close waits for this to
   // drop to zero, so a release touches nothing once it has finished.
   std::atomic<int32_t> releasing;
-  std::atomic<int32_t> shortSpins;  // waits since the last full-length spin
+  std::atomic<int32_t> shortSpins;   // waits since the last full-length spin
+  std::atomic<int32_t> yieldBudget;  // yielding looks the next wait may take
 
-  // A spin longer than a blocking hand-off costs (a wake-up, 7-10 us here)
-  // cannot pay for itself, and on a machine whose cores are all busy it takes
-  // the processor from the very thread whose reply it waits for: the cap is
-  // about that long (a pause is 25-40 ns on current x86 processors).
+  // Looks with a pause between them: about 6 us (a pause is 25-40 ns on
+  // current x86 processors), no longer than a blocking hand-off between two
+  // running processors costs, since such a spin cannot pay for itself, and
+  // on a machine whose cores are all busy it takes the processor from the
+  // very thread whose reply it waits for.
+  static constexpr int32_t kPauseSteps = 256;
+  // Then looks with a yield before each: a yield gives the processor to a
+  // thread ready on it (the partner, when threads outnumber processors) and
+  // otherwise costs a system call, about 0.4 us. At most kYieldSteps of them,
+  // about what blocking and being woken costs on a virtual machine; halved
+  // after every wait they did not meet, down to kYieldFloor, and back to the
+  // most after one they met.
+  static constexpr int32_t kYieldSteps = 64;
+  static constexpr int32_t kYieldFloor = 8;
   static constexpr int32_t kMinBudget = 0;
-  static constexpr int32_t kMaxBudget = 256;
+  static constexpr int32_t kMaxBudget = kPauseSteps + kYieldSteps;
   static constexpr int32_t kStartBudget = 128;
   // The shortest spin, a probe of a few hundred nanoseconds, and how often a
   // semaphore whose budget has fallen below it spins the whole cap instead.
@@ -75,6 +95,7 @@ struct SpinCount {
     budget.store(kStartBudget, std::memory_order_relaxed);
     releasing.store(0, std::memory_order_relaxed);
     shortSpins.store(0, std::memory_order_relaxed);
+    yieldBudget.store(kYieldSteps, std::memory_order_relaxed);
   }
 
   // Bracket a release: begin before give, end after the last access.
@@ -107,31 +128,47 @@ struct SpinCount {
   // and its retry of tryTake, so a sleeper either sees the count or is seen).
   bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
 
-  // Spins for at most the budget; true when the release was taken. Adjusts
-  // the budget by the outcome: a release met late in the spin raises it to
-  // about twice the spin it took, one not met halves it. A budget below a
-  // probe still spins the whole cap every kFullSpinEvery-th wait. Without
-  // that, a request/reply pair whose two sides have both stopped spinning
-  // stays so for good: each side's release then has to wake the other, which
-  // takes longer than a probe, so no probe is ever met and neither budget
-  // grows, while a full spin on one side is met and starts both again.
+  // Looks for at most the budgets; true when the release was taken. Adjusts
+  // the pausing budget by the outcome: a release met late in the pausing
+  // looks raises it to about twice the looks it took, one not met halves it.
+  // A budget below a probe still takes every pausing look of the cap every
+  // kFullSpinEvery-th wait. Without that, a request/reply pair whose two
+  // sides have both stopped spinning stays so for good: each side's release
+  // then has to wake the other, which takes longer than a probe, so no probe
+  // is ever met and neither budget grows, while a full spin on one side is
+  // met and starts both again. A cap of kPauseSteps or less leaves out the
+  // yielding looks.
   bool spinTake() {
     const int32_t cap = spinCap(kMaxBudget);
     if (cap == 0) return tryTake();
+    const int32_t pauseCap = cap < kPauseSteps ? cap : kPauseSteps;
     const int32_t current = budget.load(std::memory_order_relaxed);
-    int32_t limit = current > cap ? cap : current;
+    int32_t limit = current > pauseCap ? pauseCap : current;
     if (limit < kProbe) {
       const bool full = shortSpins.fetch_add(1, std::memory_order_relaxed) % kFullSpinEvery == 0;
-      limit = full ? cap : kProbe;
+      limit = full ? pauseCap : kProbe;
     }
     for (int32_t i = 0; i < limit; ++i) {
       if (tryTake()) {
-        if (i * 2 >= current) grow(cap, i);
+        if (i * 2 >= current) grow(pauseCap, i);
         return true;
       }
       spinPause();
     }
     shrink();
+    const int32_t yieldsCap = cap - kPauseSteps;
+    if (yieldsCap <= 0) return false;
+    int32_t yields = yieldBudget.load(std::memory_order_relaxed);
+    if (yields < kYieldFloor) yields = kYieldFloor;
+    if (yields > yieldsCap) yields = yieldsCap;
+    for (int32_t i = 0; i < yields; ++i) {
+      threadYield();
+      if (tryTake()) {
+        yieldBudget.store(kYieldSteps, std::memory_order_relaxed);
+        return true;
+      }
+    }
+    yieldBudget.store(yields / 2, std::memory_order_relaxed);
     return false;
   }
 

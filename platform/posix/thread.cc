@@ -1,5 +1,6 @@
 // Detached and joinable threads over pthreads.
 #include <pthread.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -110,6 +111,8 @@ bool threadJoin(Thread* thread) {
   release(thread);
   return joined;
 }
+
+void threadYield() { sched_yield(); }
 
 }  // namespace platform
 }  // namespace zp

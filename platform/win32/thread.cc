@@ -75,5 +75,7 @@ bool threadJoin(Thread* thread) {
   return joined;
 }
 
+void threadYield() { SwitchToThread(); }
+
 }  // namespace platform
 }  // namespace zp

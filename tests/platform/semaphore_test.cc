@@ -61,6 +61,49 @@ TEST(Semaphore, PingPongLosesNoWakeUpWhetherSpinningOrBlocked) {
   platform::semaphoreClose(reply);
 }
 
+// Eight request/reply pairs at once on a machine with far fewer processors:
+// most waits find their partner not running, so they go through the
+// yielding looks, and many block. Each pair must still alternate strictly
+// and finish every exchange.
+TEST(Semaphore, ManyPairsOnFewProcessorsLoseNoWakeUp) {
+  constexpr int kPairs = 8;
+  constexpr int kExchanges = 3000;
+  platform::Semaphore* request[kPairs];
+  platform::Semaphore* reply[kPairs];
+  std::atomic<int> turn[kPairs];
+  for (int p = 0; p < kPairs; ++p) {
+    request[p] = platform::semaphoreCreate();
+    reply[p] = platform::semaphoreCreate();
+    ASSERT_NE(request[p], nullptr);
+    ASSERT_NE(reply[p], nullptr);
+    turn[p].store(0);
+  }
+  std::atomic<int> errors{0};
+  test::runConcurrently(2 * kPairs, [&](int thread) {
+    const int p = thread / 2;
+    const bool caller = thread % 2 == 0;
+    for (int i = 0; i < kExchanges; ++i) {
+      if (caller) {
+        if (turn[p].load() != 2 * i) errors.fetch_add(1);
+        turn[p].fetch_add(1);
+        platform::semaphoreRelease(request[p]);
+        platform::semaphoreWait(reply[p]);
+      } else {
+        platform::semaphoreWait(request[p]);
+        if (turn[p].load() != 2 * i + 1) errors.fetch_add(1);
+        turn[p].fetch_add(1);
+        platform::semaphoreRelease(reply[p]);
+      }
+    }
+  });
+  EXPECT_EQ(errors.load(), 0);
+  for (int p = 0; p < kPairs; ++p) {
+    EXPECT_EQ(turn[p].load(), 2 * kExchanges) << "pair " << p;
+    platform::semaphoreClose(request[p]);
+    platform::semaphoreClose(reply[p]);
+  }
+}
+
 uint32_t releaseOnce(void* semaphore) {
   platform::semaphoreRelease(static_cast<platform::Semaphore*>(semaphore));
   return 0;
