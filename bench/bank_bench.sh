@@ -9,7 +9,8 @@
 #   bank_bench.sh BUILD_DIR
 # ZP_BENCH_BANK_TRANSFERS (default 400) transfers per run,
 # ZP_BENCH_BANK_ROUNDS (default ZP_BENCH_ROUNDS, else 3) rounds,
-# ZP_BENCH_BANK_MODES (default "non-durable durable").
+# ZP_BENCH_BANK_MODES (default "non-durable durable"). A second table gives
+# the processor time the whole machine used per transfer (driver and servers).
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -30,6 +31,10 @@ if [ "${2:-}" = --rounds ]; then
     cat "$work/setup.out"
     exit 1
   }
+  # The whole machine's busy processor time in clock ticks (the servers'
+  # share as well as the driver's): user, nice, system, irq and softirq.
+  busy() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8; exit }' /proc/stat; }
+  hz=$(getconf CLK_TCK)
   tms=(direct mq dtc)
   for ((round = 0; round < rounds; round++)); do
     for threads in 1 4 16; do
@@ -38,9 +43,12 @@ if [ "${2:-}" = --rounds ]; then
         out=$work/$mode-$tm-$threads-$round.out
         # A run that fails (a broken invariant among them) is reported and
         # left out of the table; the others go on.
+        before=$(busy)
         if drive --tm "$tm" --threads "$threads" bank --transfers "$transfers" >"$out" 2>&1; then
+          after=$(busy)
           tps=$(sed -n 's/^bank: .* \([0-9.]*\) transactions\/s$/\1/p' "$out")
-          echo "$mode $threads $tm $round $tps"
+          cpu=$(awk -v t=$((after - before)) -v hz="$hz" -v n="$transfers" 'BEGIN { printf "%.0f", t * 1e6 / hz / n }')
+          echo "$mode $threads $tm $round $tps $cpu"
         else
           echo "bank_bench: FAILED: $mode, $threads thread(s), $tm, round $round: $out" >&2
           grep -E 'DEVIATION|xadriver:' "$out" | head -3 >&2

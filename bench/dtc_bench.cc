@@ -253,8 +253,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (std::getenv("ZP_SEMAPHORE_SPIN") != nullptr)
-    std::printf("dtc_bench: ZP_SEMAPHORE_SPIN: semaphore waits spin for at most %d pauses\n",
-                zp::platform::spinCap(zp::platform::SpinCount::kMaxBudget));
+    std::printf(
+        "dtc_bench: ZP_SEMAPHORE_SPIN: semaphore waits look at most %d times before blocking\n",
+        zp::platform::spinCap(zp::platform::SpinCount::kMaxBudget));
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   printRatio(reporter, "switch round trip / bare ping-pong", "BM_SwitchRoundTrip/1/real_time",

@@ -238,13 +238,13 @@ int main(int argc, char** argv) {
   const long transactions = envNumber("ZP_BENCH_TXN_TRANSACTIONS", 20000);
   const int rounds = static_cast<int>(envNumber("ZP_BENCH_ROUNDS", 3));
   // The switches, then GetXaSwitch again with its semaphores' spin capped at
-  // each of ZP_BENCH_SPIN_CAPS (pause iterations, 0: no spin; default "0
-  // 2048": none, and eight times the standard cap).
+  // each of ZP_BENCH_SPIN_CAPS (looks before blocking, 0: no spin; default
+  // "0 256": none, and the pause phase alone, without the yielding looks).
   std::vector<std::string> tms = {"direct", "mq", "dtc"};
   std::vector<std::string> caps;
   {
     const char* list = std::getenv("ZP_BENCH_SPIN_CAPS");
-    std::string text = list != nullptr ? list : "0 2048";
+    std::string text = list != nullptr ? list : "0 256";
     for (size_t at = 0; at < text.size();) {
       const size_t end = std::min(text.find(' ', at), text.size());
       if (end > at) {
