@@ -35,16 +35,21 @@ if [ "${2:-}" = --rounds ]; then
   # share as well as the driver's): user, nice, system, irq and softirq.
   busy() { awk '$1 == "cpu" { print $2 + $3 + $4 + $7 + $8; exit }' /proc/stat; }
   hz=$(getconf CLK_TCK)
-  tms=(direct mq dtc)
+  # dtc-spin0: GetXaSwitch with the semaphores' spin off, every hand-off
+  # blocking, for what the spin gains and costs on real work.
+  tms=(direct mq dtc dtc-spin0)
   for ((round = 0; round < rounds; round++)); do
     for threads in 1 4 16; do
-      for ((k = 0; k < 3; k++)); do
-        tm=${tms[$(((k + round) % 3))]}
+      for ((k = 0; k < ${#tms[@]}; k++)); do
+        tm=${tms[$(((k + round) % ${#tms[@]}))]}
         out=$work/$mode-$tm-$threads-$round.out
+        spin=()
+        [ "$tm" = dtc-spin0 ] && spin=(ZP_SEMAPHORE_SPIN=0)
         # A run that fails (a broken invariant among them) is reported and
         # left out of the table; the others go on.
         before=$(busy)
-        if drive --tm "$tm" --threads "$threads" bank --transfers "$transfers" >"$out" 2>&1; then
+        if env "${spin[@]}" timeout 300 "$driver" --log "$log" --tm "${tm%-spin0}" \
+          --threads "$threads" bank --transfers "$transfers" >"$out" 2>&1; then
           after=$(busy)
           tps=$(sed -n 's/^bank: .* \([0-9.]*\) transactions\/s$/\1/p' "$out")
           cpu=$(awk -v t=$((after - before)) -v hz="$hz" -v n="$transfers" 'BEGIN { printf "%.0f", t * 1e6 / hz / n }')

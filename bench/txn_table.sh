@@ -21,13 +21,19 @@ NF >= 5 {
   if (NF >= 6) { cpu[key, $3] = cpu[key, $3] " " $6; withCpu = 1 }
 }
 END {
-  printf "%-12s %7s %12s %12s %7s %12s %7s\n", "setting", "threads", "direct", "mq", "ratio", "dtc", "ratio"
+  # The switches after direct: mq and dtc, and dtc-spin0 when the runs have it.
+  split("mq dtc", tms, " ")
+  n = 2
+  for (key in seen) if ((key, "dtc-spin0") in tps) n = 3
+  if (n == 3) tms[3] = "dtc-spin0"
+  header = sprintf("%-12s %7s %12s", "setting", "threads", "direct")
+  for (t = 1; t <= n; t++) header = header sprintf(" %12s %7s", tms[t], "ratio")
+  print header
   for (k = 1; k <= keys; k++) {
     key = order[k]
     split(key, part, SUBSEP)
     line = sprintf("%-12s %7s %12.1f", part[1], part[2], median(tps[key, "direct"]))
-    split("mq dtc", tms, " ")
-    for (t = 1; t <= 2; t++) {
+    for (t = 1; t <= n; t++) {
       ratios = ""
       for (r = 0; r < rounds; r++)
         if (run[key, "direct", r] > 0 && (key, tms[t], r) in run)
@@ -38,11 +44,14 @@ END {
   }
   if (!withCpu) exit
   printf "\nprocessor time per transaction, whole machine (us, median)\n"
-  printf "%-12s %7s %12s %12s %12s\n", "setting", "threads", "direct", "mq", "dtc"
+  header = sprintf("%-12s %7s %12s", "setting", "threads", "direct")
+  for (t = 1; t <= n; t++) header = header sprintf(" %12s", tms[t])
+  print header
   for (k = 1; k <= keys; k++) {
     key = order[k]
     split(key, part, SUBSEP)
-    printf "%-12s %7s %12.0f %12.0f %12.0f\n", part[1], part[2], median(cpu[key, "direct"]),
-      median(cpu[key, "mq"]), median(cpu[key, "dtc"])
+    line = sprintf("%-12s %7s %12.0f", part[1], part[2], median(cpu[key, "direct"]))
+    for (t = 1; t <= n; t++) line = line sprintf(" %12.0f", median(cpu[key, tms[t]]))
+    print line
   }
 }'
