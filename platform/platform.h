@@ -81,6 +81,9 @@ bool threadJoin(Thread* thread);
 // Offers the rest of the calling thread's time slice to another thread ready
 // on the same processor; returns at once when there is none.
 void threadYield();
+// A monotonic clock in nanoseconds from an unspecified start, for measuring
+// short intervals within the process.
+int64_t monotonicNanoseconds();
 
 // ---------------------------------------------------------------------------
 // The module's own lifetime (module_reference.cc)

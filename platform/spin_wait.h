@@ -77,8 +77,11 @@ struct SpinCount {
   // thread ready on it (the partner, when threads outnumber processors) and
   // otherwise costs a system call, about 0.4 us. At most kYieldSteps of them,
   // about what blocking and being woken costs on a virtual machine; halved
-  // after every wait they did not meet, down to kYieldFloor, and back to the
-  // most after one they met.
+  // after every wait they did not meet, down to kYieldFloor, and raised to
+  // about twice the looks a wait took when one is met late in the phase (a
+  // semaphore whose releases come either at once or much later, such as the
+  // reply to a call that may or may not reach a database, so keeps its
+  // yielding phase short).
   static constexpr int32_t kYieldSteps = 64;
   static constexpr int32_t kYieldFloor = 8;
   static constexpr int32_t kMinBudget = 0;
@@ -129,7 +132,8 @@ struct SpinCount {
   bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
 
   // Looks for at most the budgets; true when the release was taken. Adjusts
-  // the pausing budget by the outcome: a release met late in the pausing
+  // the budgets by the outcome (the yielding one as above). For the pausing
+  // budget: a release met late in the pausing
   // looks raises it to about twice the looks it took, one not met halves it.
   // A budget below a probe still takes every pausing look of the cap every
   // kFullSpinEvery-th wait. Without that, a request/reply pair whose two
@@ -164,7 +168,9 @@ struct SpinCount {
     for (int32_t i = 0; i < yields; ++i) {
       threadYield();
       if (tryTake()) {
-        yieldBudget.store(kYieldSteps, std::memory_order_relaxed);
+        const int32_t wanted = 2 * i + kYieldFloor;
+        if (wanted > yields)
+          yieldBudget.store(wanted > kYieldSteps ? kYieldSteps : wanted, std::memory_order_relaxed);
         return true;
       }
     }
@@ -173,6 +179,13 @@ struct SpinCount {
   }
 
  private:
+  // After a release met at yielding look spun of a phase that had room for
+  // yields: about twice the looks it took, when that is more.
+  void growYields(int32_t yields, int32_t spun) {
+    const int32_t wanted = spun * 2 + kYieldFloor;
+    if (wanted > yields)
+      yieldBudget.store(wanted > kYieldSteps ? kYieldSteps : wanted, std::memory_order_relaxed);
+  }
   // After a release met at pause iteration spun.
   void grow(int32_t cap, int32_t spun) {
     const int32_t now = budget.load(std::memory_order_relaxed);

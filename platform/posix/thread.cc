@@ -2,6 +2,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -113,6 +114,12 @@ bool threadJoin(Thread* thread) {
 }
 
 void threadYield() { sched_yield(); }
+
+int64_t monotonicNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
 
 }  // namespace platform
 }  // namespace zp

@@ -77,5 +77,19 @@ bool threadJoin(Thread* thread) {
 
 void threadYield() { SwitchToThread(); }
 
+int64_t monotonicNanoseconds() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return static_cast<int64_t>(value.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const int64_t ticks = counter.QuadPart;
+  // In two parts, so that the product cannot overflow however long the
+  // system has been up.
+  return ticks / frequency * 1000000000 + ticks % frequency * 1000000000 / frequency;
+}
+
 }  // namespace platform
 }  // namespace zp
