@@ -131,6 +131,32 @@ struct SpinCount {
   // and its retry of tryTake, so a sleeper either sees the count or is seen).
   bool hasSleepers() const { return sleepers.load(std::memory_order_seq_cst) > 0; }
 
+  // The whole of a release: gives the count, and when a waiter may be
+  // asleep calls wakeOne() to wake one. False when a release was already
+  // pending.
+  template <typename WakeOne>
+  bool release(WakeOne wakeOne) {
+    beginRelease();
+    const bool given = give();
+    if (given && hasSleepers()) wakeOne();
+    endRelease();
+    return given;
+  }
+
+  // The blocking half of a wait, after spinTake: counts the waiter in as a
+  // sleeper and calls sleep() until it takes the release. sleep() returns
+  // when the count may have been given (a wake-up, or at once when the
+  // count is no longer 0), false when it failed, which ends the wait with
+  // false and the release not taken.
+  template <typename Sleep>
+  bool takeBlocking(Sleep sleep) {
+    sleepers.fetch_add(1, std::memory_order_seq_cst);
+    bool taken = tryTake();
+    while (!taken && sleep()) taken = tryTake();
+    sleepers.fetch_sub(1, std::memory_order_relaxed);
+    return taken;
+  }
+
   // Looks for at most the budgets; true when the release was taken. Adjusts
   // the budgets by the outcome (the yielding one as above). For the pausing
   // budget: a release met late in the pausing

@@ -35,16 +35,6 @@ namespace {
 
 int32_t* futexWord(SpinCount& spin) { return reinterpret_cast<int32_t*>(&spin.count); }
 
-// Sleeps while the count is still 0; returns at once when it is not, and
-// may return early (a signal, a wake meant for the count's last release).
-void futexWaitWhileZero(SpinCount& spin) {
-  syscall(SYS_futex, futexWord(spin), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
-}
-
-void futexWakeOne(SpinCount& spin) {
-  syscall(SYS_futex, futexWord(spin), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
-}
-
 }  // namespace
 
 Semaphore* semaphoreCreate() {
@@ -58,23 +48,22 @@ Semaphore* semaphoreCreate() {
 
 bool semaphoreRelease(Semaphore* semaphore) {
   SpinCount& spin = semaphore->spin;
-  spin.beginRelease();
-  const bool given = spin.give();
   // A sleeper counted in before the give is woken; one that counts itself in
   // after it finds the count at 1, so the kernel does not put it to sleep.
-  if (given && spin.hasSleepers()) futexWakeOne(spin);
-  spin.endRelease();
-  return given;
+  return spin.release(
+      [&spin] { syscall(SYS_futex, futexWord(spin), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0); });
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return false;
   SpinCount& spin = semaphore->spin;
   if (spin.spinTake()) return true;
-  spin.sleepers.fetch_add(1, std::memory_order_seq_cst);
-  while (!spin.tryTake()) futexWaitWhileZero(spin);
-  spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
-  return true;
+  // Sleeps only while the count is still 0, and may return early (a signal,
+  // a wake-up whose release another waiter took): the loop looks again.
+  return spin.takeBlocking([&spin] {
+    syscall(SYS_futex, futexWord(spin), FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+    return true;
+  });
 }
 
 void semaphoreClose(Semaphore* semaphore) {
@@ -110,30 +99,25 @@ Semaphore* semaphoreCreate() {
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  SpinCount& spin = semaphore->spin;
-  spin.beginRelease();
-  const bool given = spin.give();
-  if (given && spin.hasSleepers()) {
-    // Under the mutex, so a sleeper between its last look at the count and
-    // its wait cannot miss the signal.
+  // The signal goes under the mutex, so a sleeper between its last look at
+  // the count and its wait cannot miss it.
+  return semaphore->spin.release([semaphore] {
     pthread_mutex_lock(&semaphore->mutex);
     pthread_cond_signal(&semaphore->condition);
     pthread_mutex_unlock(&semaphore->mutex);
-  }
-  spin.endRelease();
-  return given;
+  });
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return false;
-  SpinCount& spin = semaphore->spin;
-  if (spin.spinTake()) return true;
+  if (semaphore->spin.spinTake()) return true;
   pthread_mutex_lock(&semaphore->mutex);
-  spin.sleepers.fetch_add(1, std::memory_order_seq_cst);
-  while (!spin.tryTake()) pthread_cond_wait(&semaphore->condition, &semaphore->mutex);
-  spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
+  const bool taken = semaphore->spin.takeBlocking([semaphore] {
+    pthread_cond_wait(&semaphore->condition, &semaphore->mutex);
+    return true;
+  });
   pthread_mutex_unlock(&semaphore->mutex);
-  return true;
+  return taken;
 }
 
 void semaphoreClose(Semaphore* semaphore) {

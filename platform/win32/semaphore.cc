@@ -36,29 +36,14 @@ Semaphore* semaphoreCreate() {
 }
 
 bool semaphoreRelease(Semaphore* semaphore) {
-  SpinCount& spin = semaphore->spin;
-  spin.beginRelease();
-  const bool given = spin.give();
-  if (given && spin.hasSleepers()) ReleaseSemaphore(semaphore->wake, 1, nullptr);
-  spin.endRelease();
-  return given;
+  return semaphore->spin.release([semaphore] { ReleaseSemaphore(semaphore->wake, 1, nullptr); });
 }
 
 bool semaphoreWait(Semaphore* semaphore) {
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return false;
-  SpinCount& spin = semaphore->spin;
-  if (spin.spinTake()) return true;
-  spin.sleepers.fetch_add(1, std::memory_order_seq_cst);
-  bool taken = spin.tryTake();
-  while (!taken) {
-    if (WaitForSingleObject(semaphore->wake, INFINITE) != WAIT_OBJECT_0) {
-      spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
-      return false;
-    }
-    taken = spin.tryTake();
-  }
-  spin.sleepers.fetch_sub(1, std::memory_order_relaxed);
-  return true;
+  if (semaphore->spin.spinTake()) return true;
+  return semaphore->spin.takeBlocking(
+      [semaphore] { return WaitForSingleObject(semaphore->wake, INFINITE) == WAIT_OBJECT_0; });
 }
 
 void semaphoreClose(Semaphore* semaphore) {
