@@ -10,7 +10,7 @@
 // which the yield lets run. The spin adapts per semaphore: it grows while
 // waits are met during the spin and shrinks while they are not, so a
 // semaphore whose releases come late (an idle worker, a slow database call)
-// soon blocks at once and burns no processor time.
+// soon blocks almost at once, and an idle one burns no processor time.
 #ifndef ZP_PLATFORM_SPIN_WAIT_H
 #define ZP_PLATFORM_SPIN_WAIT_H
 
@@ -159,15 +159,13 @@ struct SpinCount {
 
   // Looks for at most the budgets; true when the release was taken. Adjusts
   // the budgets by the outcome (the yielding one as above). For the pausing
-  // budget: a release met late in the pausing
-  // looks raises it to about twice the looks it took, one not met halves it.
-  // A budget below a probe still takes every pausing look of the cap every
-  // kFullSpinEvery-th wait. Without that, a request/reply pair whose two
-  // sides have both stopped spinning stays so for good: each side's release
-  // then has to wake the other, which takes longer than a probe, so no probe
-  // is ever met and neither budget grows, while a full spin on one side is
-  // met and starts both again. A cap of kPauseSteps or less leaves out the
-  // yielding looks.
+  // budget: a release met late in the pausing looks raises it to about twice
+  // the looks it took, one not met halves it. A budget below a probe still
+  // takes every pausing look of the cap every kFullSpinEvery-th wait. Without that, a request/reply
+  // pair whose two sides have both stopped spinning stays so for good: each side's release then has
+  // to wake the other, which takes longer than a probe, so no probe is ever met and neither budget
+  // grows, while a full spin on one side is met and starts both again. A cap of kPauseSteps or less
+  // leaves out the yielding looks.
   bool spinTake() {
     const int32_t cap = spinCap(kMaxBudget);
     if (cap == 0) return tryTake();
@@ -194,9 +192,7 @@ struct SpinCount {
     for (int32_t i = 0; i < yields; ++i) {
       threadYield();
       if (tryTake()) {
-        const int32_t wanted = 2 * i + kYieldFloor;
-        if (wanted > yields)
-          yieldBudget.store(wanted > kYieldSteps ? kYieldSteps : wanted, std::memory_order_relaxed);
+        growYields(yields, i);
         return true;
       }
     }
@@ -206,7 +202,7 @@ struct SpinCount {
 
  private:
   // After a release met at yielding look spun of a phase that had room for
-  // yields: about twice the looks it took, when that is more.
+  // yields looks: about twice the looks it took, when that is more.
   void growYields(int32_t yields, int32_t spun) {
     const int32_t wanted = spun * 2 + kYieldFloor;
     if (wanted > yields)
