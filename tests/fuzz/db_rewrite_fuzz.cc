@@ -5,12 +5,9 @@
 // is refused as too long, with an empty output and nothing written past the
 // capacity.
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <string>
 
 #include "fuzz_check.h"
-#include "module/libmain.h"
 #include "platform/platform.h"
 #include "xa/open_string.h"
 
@@ -22,12 +19,11 @@ struct Rewritten {
 };
 
 Rewritten rewrite(const std::string& source, uint32_t capacity, const std::string& input) {
-  std::unique_ptr<char[]> out(new char[capacity]);
-  std::memset(out.get(), 'X', capacity);
-  const int32_t result = zp::rewrite_db_name(source.c_str(), out.get(), capacity);
-  if (capacity == 0) return {result, ""};
-  FUZZ_CHECK(std::memchr(out.get(), '\0', capacity) != nullptr, input);
-  return {result, out.get()};
+  Rewritten out{0, ""};
+  out.text = zp::fuzz::boundedOutput(capacity, 'X', input, [&](char* buffer) {
+    out.result = zp::rewrite_db_name(source.c_str(), buffer, capacity);
+  });
+  return out;
 }
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -45,11 +41,6 @@ size_t findDbOption(const std::string& source) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!zp::moduleLoad(nullptr)) std::abort();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -10,7 +10,6 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "module/libmain.h"
 #include "xa/open_string.h"
 #include "zpor8dtc23/xa.h"
 #include ZP_OPEN_MASK_HEADER
@@ -63,12 +62,9 @@ std::string accountOption(uint8_t shape, uint8_t size, char marker) {
 
 std::string mask(const std::string& text, size_t capacity, size_t* length,
                  const std::string& input) {
-  std::unique_ptr<char[]> out(new char[capacity]);
-  std::memset(out.get(), '\x7f', capacity);
-  *length = zp::mask_open_string(text.data(), text.size(), out.get(), capacity);
-  if (capacity == 0) return "";
-  FUZZ_CHECK(std::memchr(out.get(), '\0', capacity) != nullptr, input);
-  return out.get();
+  return zp::fuzz::boundedOutput(capacity, '\x7f', input, [&](char* buffer) {
+    *length = zp::mask_open_string(text.data(), text.size(), buffer, capacity);
+  });
 }
 
 std::string masked(const std::string& text, const std::string& input) {
@@ -113,11 +109,6 @@ Filtered filter(const std::string& source) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!zp::moduleLoad(nullptr)) std::abort();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

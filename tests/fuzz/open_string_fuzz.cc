@@ -5,12 +5,10 @@
 // and nothing is written past the capacity.
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "fuzz_check.h"
-#include "module/libmain.h"
 #include "xa/open_string.h"
 #include "zpor8dtc23/xa.h"
 
@@ -21,16 +19,14 @@ struct Filtered {
   std::string text;
 };
 
-// Filters source into a heap buffer of exactly capacity bytes, filled with a
-// byte that is not a terminator, so an overrun or a missing terminator shows.
+// Filters source into a bounded buffer of exactly capacity bytes.
 Filtered filter(const std::string& source, uint32_t capacity, const std::string& input) {
-  std::unique_ptr<char[]> out(new char[capacity]);
-  std::memset(out.get(), 'X', capacity);
-  const int32_t result = zp::parse_open_options(
-      source.c_str(), static_cast<uint32_t>(source.size()), out.get(), capacity);
-  if (capacity == 0) return {result, ""};
-  FUZZ_CHECK(std::memchr(out.get(), '\0', capacity) != nullptr, input);
-  return {result, out.get()};
+  Filtered out{0, ""};
+  out.text = zp::fuzz::boundedOutput(capacity, 'X', input, [&](char* buffer) {
+    out.result = zp::parse_open_options(source.c_str(), static_cast<uint32_t>(source.size()),
+                                        buffer, capacity);
+  });
+  return out;
 }
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -85,11 +81,6 @@ TraceSnapshot traceSnapshot() {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!zp::moduleLoad(nullptr)) std::abort();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "module/libmain.h"
 #include "tools/refrm/open_info.h"
 #include "xa/open_string.h"
 
@@ -33,11 +32,6 @@ bool sameInfo(const OpenInfo& a, const OpenInfo& b) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!zp::moduleLoad(nullptr)) std::abort();
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
