@@ -1,5 +1,5 @@
 // Library loading over LoadLibraryA / GetProcAddress, and the paths of loaded
-// libraries.
+// libraries, of this module and of the program.
 #include <windows.h>
 
 #include <cstdio>
@@ -72,6 +72,9 @@ size_t libraryFilePath(Library* library, char* buffer, size_t size) {
   if (library == nullptr) return 0;
   return modulePath(reinterpret_cast<HMODULE>(library), buffer, size);
 }
+
+// The program's own file is the module of the null handle.
+size_t processFilePath(char* buffer, size_t size) { return modulePath(nullptr, buffer, size); }
 
 size_t moduleFilePath(char* buffer, size_t size) {
   if (size != 0) buffer[0] = '\0';

@@ -46,17 +46,5 @@ bool localTimeNow(LocalTime* out) {
   return true;
 }
 
-size_t processFilePath(char* buffer, size_t size) {
-  if (size == 0) return 0;
-  buffer[0] = '\0';
-  const DWORD length = GetModuleFileNameA(nullptr, buffer, static_cast<DWORD>(size));
-  // A path that does not fit comes back cut, with the whole buffer used.
-  if (length == 0 || length >= size) {
-    buffer[0] = '\0';
-    return 0;
-  }
-  return length;
-}
-
 }  // namespace platform
 }  // namespace zp
