@@ -50,6 +50,30 @@ function(zp_tests_use_trace_stand_ins)
   endif()
 endfunction()
 
+# zp_tests_use_suite_clients(SUITE prefix tests...): each named test, whose
+# suite is <prefix>_<folder>, finds the client candidates of
+# <build>/clients/<folder> first and then the trace stand-ins and the reference
+# trace library (zp_tests_use_trace_stand_ins). Under Wine the client folder is
+# the working directory (the current folder is in the DLL search order) and the
+# trace libraries come through WINEPATH; natively all come through the search
+# path, not the program's RUNPATH, which a sanitizer's dlopen does not always
+# apply.
+function(zp_tests_use_suite_clients)
+  cmake_parse_arguments(U "" "SUITE" "" ${ARGN})
+  foreach(test ${U_UNPARSED_ARGUMENTS})
+    if(NOT test MATCHES "^${U_SUITE}_([a-z0-9_]+)\\.")
+      message(FATAL_ERROR "${test} names no client folder")
+    endif()
+    set(folder ${CMAKE_BINARY_DIR}/clients/${CMAKE_MATCH_1})
+    if(WIN32)
+      set_tests_properties(${test} PROPERTIES WORKING_DIRECTORY ${folder})
+      zp_tests_use_trace_stand_ins(TESTS ${test})
+    else()
+      zp_tests_use_trace_stand_ins(TESTS ${test} FIRST ${folder})
+    endif()
+  endforeach()
+endfunction()
+
 function(zp_add_test)
   cmake_parse_arguments(T "ISOLATED" "NAME;WORKING_DIRECTORY;TIMEOUT;CLIENTS" "SOURCES;LABELS;ENVIRONMENT;LIBRARIES" ${ARGN})
   if(NOT T_TIMEOUT)
