@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "module/libmain.h"
@@ -14,6 +13,7 @@
 #include "platform/platform.h"
 #include "support/perthred.h"
 #include "testlib/fault_sweep.h"
+#include "testlib/text_file.h"
 
 namespace zp {
 namespace {
@@ -22,12 +22,7 @@ using test::FaultRun;
 
 constexpr char kStampFile[] = "module_faults_stamp.txt";
 
-size_t stampLines() {
-  std::ifstream in(kStampFile);
-  size_t lines = 0;
-  for (std::string line; std::getline(in, line);) ++lines;
-  return lines;
-}
+size_t stampLines() { return test::readLines(kStampFile).size(); }
 
 // What the load hook does: unload, load, and undo a refused load.
 bool reload() {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -17,30 +16,19 @@
 
 #include "platform/platform.h"
 #include "testlib/module_file.h"
+#include "testlib/text_file.h"
 #include "testlib/threads.h"
 #include "zpor8dtc23/zpor8dtc23.h"
 
 namespace zp {
 namespace {
 
+using test::readAll;
+using test::readLines;
+
 constexpr char kOpenString[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=diag+SqlNet=diag";
 constexpr int kRmid = 5;
 constexpr int kRmidNeverOpened = 99;
-
-std::vector<std::string> readLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool anyLineHas(const std::vector<std::string>& lines, const std::string& part) {
   for (const std::string& line : lines) {

@@ -24,19 +24,12 @@
 #include "module/libmain.h"
 #include "platform/platform.h"
 #include "testlib/module_file.h"
+#include "testlib/text_file.h"
 
 namespace zp {
 namespace {
 
-std::vector<std::string> readLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
+using test::readLines;
 
 bool fileExists(const std::string& path) { return std::ifstream(path).good(); }
 
