@@ -20,6 +20,13 @@ void copyLocalTime(const std::tm& parts, LocalTime* out);
 // when size is not 0.
 void copyText(const char* text, char* buffer, size_t size);
 
+// The system's half of libraryLoadExplained and librarySymbol (library.cc of
+// each backend), called after the shared checks: fileName, library and name
+// are not null, and reason is already empty. libraryOpen describes a
+// failure in reason.
+Library* libraryOpen(const char* fileName, char* reason, size_t size);
+void* libraryLookUp(Library* library, const char* name);
+
 }  // namespace platform
 }  // namespace zp
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "platform/fault.h"
+
 namespace zp {
 namespace platform {
 namespace {
@@ -22,6 +24,22 @@ void copyLocalTime(const std::tm& parts, LocalTime* out) {
   out->hour = parts.tm_hour;
   out->minute = parts.tm_min;
   out->second = parts.tm_sec;
+}
+
+Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
+  if (size != 0) reason[0] = '\0';
+  if (fault::shouldFail(fault::Point::kLibraryLoad)) {
+    copyText("refused by the test fault hook", reason, size);
+    return nullptr;
+  }
+  if (fileName == nullptr) return nullptr;
+  return libraryOpen(fileName, reason, size);
+}
+
+void* librarySymbol(Library* library, const char* name) {
+  if (fault::shouldFail(fault::Point::kLibrarySymbol)) return nullptr;
+  if (library == nullptr || name == nullptr) return nullptr;
+  return libraryLookUp(library, name);
 }
 
 void copyText(const char* text, char* buffer, size_t size) {

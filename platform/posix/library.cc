@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform/backend.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 
 namespace zp {
@@ -23,13 +22,7 @@ size_t copyPath(const char* path, char* buffer, size_t size) {
 
 }  // namespace
 
-Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
-  if (size != 0) reason[0] = '\0';
-  if (fault::shouldFail(fault::Point::kLibraryLoad)) {
-    copyText("refused by the test fault hook", reason, size);
-    return nullptr;
-  }
-  if (fileName == nullptr) return nullptr;
+Library* libraryOpen(const char* fileName, char* reason, size_t size) {
   void* library = dlopen(fileName, RTLD_NOW);
   if (library == nullptr) {
     // dlerror's text belongs to this thread until its next dl call.
@@ -39,11 +32,7 @@ Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
   return static_cast<Library*>(library);
 }
 
-void* librarySymbol(Library* library, const char* name) {
-  if (fault::shouldFail(fault::Point::kLibrarySymbol)) return nullptr;
-  if (library == nullptr || name == nullptr) return nullptr;
-  return dlsym(library, name);
-}
+void* libraryLookUp(Library* library, const char* name) { return dlsym(library, name); }
 
 void libraryUnload(Library* library) {
   if (library != nullptr) dlclose(library);

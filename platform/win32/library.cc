@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "platform/backend.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 
 namespace zp {
@@ -45,21 +44,13 @@ size_t modulePath(HMODULE module, char* buffer, size_t size) {
 
 }  // namespace
 
-Library* libraryLoadExplained(const char* fileName, char* reason, size_t size) {
-  if (size != 0) reason[0] = '\0';
-  if (fault::shouldFail(fault::Point::kLibraryLoad)) {
-    copyText("refused by the test fault hook", reason, size);
-    return nullptr;
-  }
-  if (fileName == nullptr) return nullptr;
+Library* libraryOpen(const char* fileName, char* reason, size_t size) {
   HMODULE library = LoadLibraryA(fileName);
   if (library == nullptr) describeError(GetLastError(), reason, size);
   return reinterpret_cast<Library*>(library);
 }
 
-void* librarySymbol(Library* library, const char* name) {
-  if (fault::shouldFail(fault::Point::kLibrarySymbol)) return nullptr;
-  if (library == nullptr || name == nullptr) return nullptr;
+void* libraryLookUp(Library* library, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 }
 
