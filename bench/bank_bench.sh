@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Transactions per second of the bank (xadriver bank: transfers between
+# Transactions per second of the bank (xabank bank: transfers between
 # PostgreSQL and MariaDB, two-phase commit) through the client's own switch
 # (direct), MQStart (mq) and GetXaSwitch (dtc), at 1, 4 and 16
 # transaction-manager threads, on private servers started non-durable and
@@ -17,7 +17,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 servers=$here/../tools/servers/dbservers.sh
 transfers=${ZP_BENCH_BANK_TRANSFERS:-400}
 rounds=${ZP_BENCH_BANK_ROUNDS:-${ZP_BENCH_ROUNDS:-3}}
-driver=$build/bin/xadriver
+driver=$build/bin/xabank
 
 # Inside dbservers.sh run: the rounds on the servers it started.
 if [ "${2:-}" = --rounds ]; then
@@ -56,7 +56,7 @@ if [ "${2:-}" = --rounds ]; then
           echo "$mode $threads $tm $round $tps $cpu"
         else
           echo "bank_bench: FAILED: $mode, $threads thread(s), $tm, round $round: $out" >&2
-          grep -E 'DEVIATION|xadriver:' "$out" | head -3 >&2
+          grep -E 'DEVIATION|xadriver:|xabank:' "$out" | head -3 >&2
         fi
       done
     done
@@ -66,7 +66,7 @@ if [ "${2:-}" = --rounds ]; then
 fi
 
 [ -x "$driver" ] && [ -d "$build/sqlxa" ] || {
-  echo "bank_bench: no xadriver with the SQL client XA library in $build: skipped"
+  echo "bank_bench: no xabank with the SQL client XA library in $build: skipped"
   exit 0
 }
 work=$build/bank-bench

@@ -29,7 +29,7 @@ if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   }
 fi
 say "building the module, the driver and the reference libraries (log: $BUILD/demo-build.log) ..."
-if ! cmake --build "$BUILD" -j "${ZP_JOBS:-2}" --target xadriver zpor8dtc23 zp_refrm zptrace zp_sqlxa >>"$BUILD/demo-build.log" 2>&1; then
+if ! cmake --build "$BUILD" -j "${ZP_JOBS:-2}" --target xadriver xabank zpor8dtc23 zp_refrm zptrace zp_sqlxa >>"$BUILD/demo-build.log" 2>&1; then
   tail -30 "$BUILD/demo-build.log"
   say "demo: the build failed (log: $BUILD/demo-build.log)"
   exit 1
@@ -132,8 +132,8 @@ servers_up=0
 stop_servers() { [ $servers_up -eq 1 ] && "$DBSERVERS" stop "$SERVERS" >/dev/null 2>&1; servers_up=0; }
 trap stop_servers EXIT
 trap 'exit 130' INT TERM
-# bank ARGS...: the driver on the bank's databases, bounded.
-bank() { LD_LIBRARY_PATH=$BUILD/sqlxa timeout 120 "$DRIVER" --log "$BANK_LOG" "$@"; }
+# bank ARGS...: xabank, the bank's program, on the bank's databases, bounded.
+bank() { LD_LIBRARY_PATH=$BUILD/sqlxa timeout 120 "$BUILD/bin/xabank" --log "$BANK_LOG" "$@"; }
 bank_transfers=0
 bank_crashes=0
 bank_in_doubt=0

@@ -5,10 +5,12 @@
 # invariant after each. The transfers found in both databases are counted
 # too, so that a recovery that rolls back what the log decided (which keeps
 # the balances' sum) is caught.
-#   bank_matrix.sh DRIVER WORK_DIR
+#   bank_matrix.sh XABANK WORK_DIR
 set -uo pipefail
 DRIVER=$1
 WORK=$2
+# The operator's recover command is xadriver's, beside xabank.
+XADRIVER=$(dirname "$DRIVER")/xadriver
 rm -rf "$WORK"
 mkdir -p "$WORK"
 cd "$WORK" || exit 1
@@ -108,11 +110,11 @@ drive ops-crash 0 --tm dtc bank --transfers 4 --crash-at after-prepare --crash-t
   expect ops-crash "^-- crash after-prepare of transfer 3"
 for db in bank_a bank_b; do
   open="ORACLE_XA+Acc=P//+SqlNet=$db+DB=ops+SesTm=5"
-  timeout 60 "$DRIVER" --rmid 90 --open "$open" recover --list >"ops-$db-list.out" 2>&1
+  timeout 60 "$XADRIVER" --rmid 90 --open "$open" recover --list >"ops-$db-list.out" 2>&1
   status=$?
   expect "ops-$db-list" "^1 branch in doubt for rmid 90"
   xid=$(sed -n 's/^  \([0-9a-f]*:[0-9a-f]*:[0-9a-f]*\) .*/\1/p' "ops-$db-list.out" | head -1)
-  timeout 60 "$DRIVER" --rmid 90 --open "$open" recover --rollback "$xid" >"ops-$db-rollback.out" 2>&1
+  timeout 60 "$XADRIVER" --rmid 90 --open "$open" recover --rollback "$xid" >"ops-$db-rollback.out" 2>&1
   status=$((status + $?))
   expect "ops-$db-rollback" "^xa_rollback\(xid=.*\) = XA_OK"
   if [ "$status" -ne 0 ]; then

@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "platform/platform.h"
-#ifdef ZP_XADRIVER_BANK
-#include "tools/xadriver/bank.h"
-#endif
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/dtc_registry.h"
+#include "tools/xadriver/module_path.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
@@ -33,7 +31,6 @@ const char kUsage[] =
     "usage: xadriver [options] run SCENARIO\n"
     "       xadriver [options] script FILE\n"
     "       xadriver [options] check\n"
-    "       xadriver [options] bank | bank-recover | verify\n"
     "\n"
     "Drives an XA switch module as a transaction manager would and prints each call\n"
     "with its arguments, its result, the client thread it ran on (when the client\n"
@@ -43,7 +40,8 @@ const char kUsage[] =
     "\n"
     "options:\n"
     "  --module FILE     the switch module (default: the project's, beside the driver\n"
-    "                    or in ../lib, else found by the library search)\n"
+    "                    or installed beside its bin folder, else found by the\n"
+    "                    library search)\n"
     "  --tm dtc|mq       obtain the switch as Microsoft DTC does (GetXaSwitch, the\n"
     "                    default) or as IBM WebSphere MQ does (MQStart)\n"
     "  --open STRING     the open string of the scenarios; {rmid} becomes the rmid\n"
@@ -56,16 +54,6 @@ const char kUsage[] =
     "  --threads N       threads of the threads scenario, one rmid each (default 4)\n"
     "  --trace-lib NAME  check: the trace library to examine (default: the one the\n"
     "                    open string names)\n"
-    "  --tm direct       bank commands only: the client XA library's own xaosw,\n"
-    "                    without the module (the baseline)\n"
-    "  --transfers N     bank: the number of transfers (default 100)\n"
-    "  --log FILE        bank: the transaction manager's log (default\n"
-    "                    xadriver-bank.log)\n"
-    "  --crash-at POINT  bank: end the process at once at POINT of one transfer:\n"
-    "                    after-first-prepare, after-prepare, after-decision or\n"
-    "                    after-first-commit\n"
-    "  --crash-transfer K  bank: the transfer that crashes (default 1)\n"
-    "  --setup           bank: fresh tables, even when they exist\n"
     "  --help            this text\n"
     "  --version         the driver's version and word size\n"
     "\n"
@@ -102,15 +90,8 @@ const char kUsage[] =
     "--trace-lib (or a trace library in the open string), whether it is usable.\n"
     "One line per finding: OK, INFO, WARN or FAIL; exit status 1 when any failed.\n"
     "\n"
-    "bank: global transactions over two databases behind the SQL client XA library\n"
-    "(connections bank_a on PostgreSQL and bank_b on MariaDB): each transfer moves\n"
-    "an amount between them in one two-phase commit whose decision is flushed to\n"
-    "the log first. --threads T threads (default 1), each with an rmid per\n"
-    "database (rmid and rmid+1 are the main thread's). Prints the totals before\n"
-    "and after and the transactions per second.\n"
-    "bank-recover: a new process lists the branches in doubt and commits those the\n"
-    "log decided, rolls back the rest. verify: the balances sum to the opening\n"
-    "sum, no branch is in doubt, every transfer is in both databases or neither.\n"
+    "The bank (bank, bank-recover, verify) is a program of its own, xabank, so that\n"
+    "the driver needs no database client libraries.\n"
     "\n"
     "recover --list | --commit XID | --rollback XID | --forget XID: opens --rmid\n"
     "with the open string, lists the branches it holds in doubt (each XID as\n"
@@ -120,14 +101,31 @@ const char kUsage[] =
     "transactions are enabled (Windows). register-dtc [--dry-run]: writes (prints)\n"
     "the XADLL value for the module.\n";
 
+// The bank's commands, which moved to xabank: a call with one of them is
+// answered with the command to use instead.
 bool isBankCommand(const std::string& command) {
   return command == "bank" || command == "bank-recover" || command == "verify";
 }
 
-// The crash points --crash-at accepts, as the bank names them.
-const char* const kCrashPoints[] = {"after-first-prepare", "after-prepare", "after-decision",
-                                    "after-first-commit"};
-const int kCrashPointCount = 4;
+// The command word as the bank's options would leave it: the first argument
+// that is neither an option nor the value of one, the bank's own value
+// options (--transfers, --log, --crash-at, --crash-transfer) among them.
+std::string bankCommandWord(int argc, char** argv) {
+  static const char* const kValueOptions[] = {
+      "--module",    "--tm",  "--open",     "--open-file",      "--rmid",     "--threads",
+      "--trace-lib", "--log", "--crash-at", "--crash-transfer", "--transfers"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.size() < 2 || arg[0] != '-') return arg;
+    for (const char* option : kValueOptions) {
+      if (arg == option) {
+        ++i;
+        break;
+      }
+    }
+  }
+  return "";
+}
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
 
@@ -139,12 +137,6 @@ struct Options {
   std::string open = kDefaultOpen;
   int rmid = 1;
   int threads = 4;
-  bool hasThreads = false;
-  int transfers = 100;
-  std::string logPath = "xadriver-bank.log";
-  std::string crashAt;
-  int crashTransfer = 1;
-  bool setup = false;
   std::string traceLibrary;
   bool dtcRegistry = false;
   std::string command;
@@ -212,19 +204,6 @@ std::string readOpenFile(const std::string& name) {
   return open;
 }
 
-// The folder of the driver's own file. A driver started through PATH has no
-// folder in argv[0]; on Linux the kernel's link to the program names it.
-std::string programDir(const char* argv0) {
-  std::string path = argv0 == nullptr ? "" : argv0;
-#ifndef _WIN32
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) path = self.string();
-#endif
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 Options parseOptions(int argc, char** argv) {
   Options options;
   std::vector<std::string> words;
@@ -244,8 +223,7 @@ Options parseOptions(int argc, char** argv) {
       options.module = value();
     } else if (arg == "--tm") {
       const std::string tm = value();
-      if (tm != "dtc" && tm != "mq" && tm != "direct")
-        usageError("--tm takes dtc, mq or direct, not " + shownArgument(tm));
+      if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not " + shownArgument(tm));
       options.tm = tm;
       options.dtc = tm == "dtc";
     } else if (arg == "--open" || arg == "--open-file") {
@@ -261,26 +239,6 @@ Options parseOptions(int argc, char** argv) {
       options.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 64);
     } else if (arg == "--threads") {
       options.threads = parseCount(arg, value(), 1, 64);
-      options.hasThreads = true;
-    } else if (arg == "--transfers") {
-      options.transfers = parseCount(arg, value(), 1, 10000000);
-    } else if (arg == "--log") {
-      options.logPath = value();
-      if (options.logPath.empty()) usageError("--log needs a file name");
-    } else if (arg == "--crash-at") {
-      options.crashAt = value();
-      bool known = false;
-      for (int p = 0; p < kCrashPointCount; ++p)
-        known = known || options.crashAt == kCrashPoints[p];
-      if (!known)
-        usageError(
-            "--crash-at takes after-first-prepare, after-prepare, after-decision or "
-            "after-first-commit, not " +
-            shownArgument(options.crashAt));
-    } else if (arg == "--crash-transfer") {
-      options.crashTransfer = parseCount(arg, value(), 1, 10000000);
-    } else if (arg == "--setup") {
-      options.setup = true;
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
     } else if (arg == "--dtc") {
@@ -291,17 +249,10 @@ Options parseOptions(int argc, char** argv) {
       words.push_back(arg);
     }
   }
-  if (words.empty())
-    usageError("no command given: run, script, check, bank, bank-recover or verify");
+  if (words.empty()) usageError("no command given: run, script or check");
   options.command = words[0];
-  const bool bank = isBankCommand(options.command);
-  if (options.tm == "direct" && !bank)
-    usageError("--tm direct serves the bank commands only (bank, bank-recover, verify)");
-  if (options.command == "check" || bank) {
+  if (options.command == "check") {
     if (words.size() != 1) usageError(options.command + " takes no further arguments");
-    // The bank's rmids: a pair for the main thread and one per thread.
-    if (bank && options.rmid > 2147483647 - 2 * 65)
-      usageError("--rmid leaves no room for the bank's rmids");
   } else if (options.command == "run" || options.command == "script") {
     if (words.size() != 2)
       usageError(options.command + " takes exactly one " +
@@ -401,51 +352,18 @@ int runMain(int argc, char** argv) {
   const std::string command = commandWord(argc, argv);
   if (command == "recover") return runRecover(argc, argv);
   if (command == "register-dtc") return runRegisterDtc(argc, argv);
+  if (isBankCommand(bankCommandWord(argc, argv))) {
+    std::fprintf(stderr,
+                 "xadriver: the bank is a program of its own: run xabank with the same "
+                 "options and command (xabank --help)\n");
+    return kExitUsage;
+  }
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
-  if (options.module.empty()) {
-#ifdef _WIN32
-    options.module = "zpor8dtc23.dll";
-#else
-    // Beside the driver (a build folder), else where the packages install it
-    // (lib beside bin), else by name through the library search.
-    const std::string dir = programDir(argv[0]);
-    std::error_code error;
-    options.module = "libzpor8dtc23.so";
-    for (const std::string& candidate :
-         {dir + "/libzpor8dtc23.so", dir + "/../lib/libzpor8dtc23.so"}) {
-      if (std::filesystem::exists(candidate, error)) {
-        options.module = std::filesystem::path(candidate).lexically_normal().string();
-        break;
-      }
-    }
-#endif
-  }
+  if (options.module.empty()) options.module = defaultModule(argv[0]);
   // The module's open-string filter is used in this process too; it upper-
   // cases in the code page, as the module does once it is loaded.
   platform::codePageSelect();
-  if (isBankCommand(options.command)) {
-#ifdef ZP_XADRIVER_BANK
-    BankOptions bank;
-    bank.tm = options.tm;
-    bank.module = options.module;
-    bank.transfers = options.transfers;
-    bank.threads = options.hasThreads ? options.threads : 1;
-    bank.rmid = options.rmid;
-    bank.logPath = options.logPath;
-    bank.crashAt = options.crashAt;
-    bank.crashTransfer = options.crashTransfer;
-    bank.setup = options.setup;
-    if (options.command == "bank") return runBank(bank);
-    if (options.command == "bank-recover") return runBankRecover(bank);
-    return runBankVerify(bank);
-#else
-    std::fprintf(stderr,
-                 "xadriver: %s needs the native build with libpq and libmariadb installed\n",
-                 options.command.c_str());
-    return 1;
-#endif
-  }
   if (options.command == "check") {
     CheckRequest request;
     request.moduleFile = options.module;

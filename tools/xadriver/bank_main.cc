@@ -1,0 +1,149 @@
+// xabank: the bank, a small transaction manager over two databases behind
+// the SQL client XA library, with its log and its recovery. A program of its
+// own, apart from xadriver, so that only this one needs the databases'
+// client libraries (libpq, libmariadb).
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "tools/xadriver/bank.h"
+#include "tools/xadriver/module_path.h"
+#include "tools/xadriver/open_text.h"
+#include "tools/xadriver/script.h"
+#include "zp_version.h"
+
+namespace zp {
+namespace xadriver {
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage: xabank [options] bank | bank-recover | verify\n"
+    "\n"
+    "The bank: global transactions over two databases behind the SQL client XA\n"
+    "library (connections bank_a on PostgreSQL and bank_b on MariaDB, from the file\n"
+    "ZPSQLXA_CONNECTIONS names). The module finds that library by the ordinary\n"
+    "library search: LD_LIBRARY_PATH names its folder.\n"
+    "\n"
+    "  bank          each transfer moves an amount between the databases in one\n"
+    "                two-phase commit whose decision is flushed to the log first;\n"
+    "                prints the totals before and after and the transactions per\n"
+    "                second\n"
+    "  bank-recover  in a new process: lists the branches in doubt, commits those\n"
+    "                the log decided, rolls back the rest\n"
+    "  verify        the balances sum to the opening sum, no branch is in doubt,\n"
+    "                every transfer is in both databases or neither\n"
+    "Exit status: 0 when all went as it should, 1 otherwise, 2 for wrong arguments.\n"
+    "\n"
+    "options:\n"
+    "  --module FILE     the switch module (default: the project's, beside this\n"
+    "                    program or installed beside its bin folder, else found by\n"
+    "                    the library search)\n"
+    "  --tm dtc|mq|direct  the switch as Microsoft DTC obtains it (GetXaSwitch, the\n"
+    "                    default), as IBM WebSphere MQ does (MQStart), or the client\n"
+    "                    XA library's own xaosw without the module (the baseline)\n"
+    "  --rmid N          the main thread's rmids are N and N+1 (default 1), then a\n"
+    "                    pair per thread\n"
+    "  --threads T       transaction-manager threads, each with an rmid per database\n"
+    "                    (default 1)\n"
+    "  --transfers N     the number of transfers (default 100)\n"
+    "  --log FILE        the transaction manager's log (default xabank.log)\n"
+    "  --crash-at POINT  end the process at once at POINT of one transfer:\n"
+    "                    after-first-prepare, after-prepare, after-decision or\n"
+    "                    after-first-commit\n"
+    "  --crash-transfer K  the transfer that crashes (default 1)\n"
+    "  --setup           fresh tables, even when they exist\n"
+    "  --help            this text\n"
+    "  --version         the program's version and word size\n";
+
+const char* const kCrashPoints[] = {"after-first-prepare", "after-prepare", "after-decision",
+                                    "after-first-commit"};
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::fprintf(stderr, "xabank: %s (see xabank --help)\n", message.c_str());
+  std::exit(kExitUsage);
+}
+
+// An argument as a message quotes it, with any password masked.
+std::string shown(const std::string& argument) { return "'" + maskPassword(argument) + "'"; }
+
+int parseCount(const std::string& option, const std::string& text, int lowest, int highest) {
+  long long value = 0;
+  if (!parseInteger(text, lowest, highest, &value))
+    usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
+               std::to_string(highest) + ", not " + shown(text));
+  return static_cast<int>(value);
+}
+
+int runMain(int argc, char** argv) {
+  BankOptions bank;
+  bank.logPath = "xabank.log";
+  std::string command;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) usageError(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("xabank %s (%d-bit)\n", ZP_VERSION_STRING, static_cast<int>(sizeof(void*) * 8));
+      return 0;
+    } else if (arg == "--module") {
+      bank.module = value();
+    } else if (arg == "--tm") {
+      bank.tm = value();
+      if (bank.tm != "dtc" && bank.tm != "mq" && bank.tm != "direct")
+        usageError("--tm takes dtc, mq or direct, not " + shown(bank.tm));
+    } else if (arg == "--rmid") {
+      // The bank's rmids: a pair for the main thread and one per thread.
+      bank.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 2 * 65);
+    } else if (arg == "--threads") {
+      bank.threads = parseCount(arg, value(), 1, 64);
+    } else if (arg == "--transfers") {
+      bank.transfers = parseCount(arg, value(), 1, 10000000);
+    } else if (arg == "--log") {
+      bank.logPath = value();
+      if (bank.logPath.empty()) usageError("--log needs a file name");
+    } else if (arg == "--crash-at") {
+      bank.crashAt = value();
+      bool known = false;
+      for (const char* point : kCrashPoints) known = known || bank.crashAt == point;
+      if (!known)
+        usageError(
+            "--crash-at takes after-first-prepare, after-prepare, after-decision or "
+            "after-first-commit, not " +
+            shown(bank.crashAt));
+    } else if (arg == "--crash-transfer") {
+      bank.crashTransfer = parseCount(arg, value(), 1, 10000000);
+    } else if (arg == "--setup") {
+      bank.setup = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      usageError("unknown option " + shown(arg));
+    } else if (command.empty()) {
+      command = arg;
+    } else {
+      usageError(command + " takes no further arguments");
+    }
+  }
+  if (command.empty()) usageError("no command given: bank, bank-recover or verify");
+  if (command != "bank" && command != "bank-recover" && command != "verify")
+    usageError("unknown command " + shown(command));
+  if (bank.module.empty()) bank.module = defaultModule(argv[0]);
+  // The module's open-string filter upper-cases in the code page, in this
+  // process as in the module.
+  platform::codePageSelect();
+  if (command == "bank") return runBank(bank);
+  if (command == "bank-recover") return runBankRecover(bank);
+  return runBankVerify(bank);
+}
+
+}  // namespace
+}  // namespace xadriver
+}  // namespace zp
+
+int main(int argc, char** argv) { return zp::xadriver::runMain(argc, argv); }
