@@ -350,7 +350,19 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
 
 int runMain(int argc, char** argv) {
   const std::string command = commandWord(argc, argv);
-  if (command == "recover") return runRecover(argc, argv);
+  if (command == "recover") {
+    // recover takes the same default module as the other commands: the
+    // installed one for an installed driver (its own default is the folder
+    // of argv[0], which a driver started through PATH does not have).
+    std::vector<char*> args(argv, argv + argc);
+    bool hasModule = false;
+    for (int i = 1; i < argc; ++i) hasModule = hasModule || std::string(argv[i]) == "--module";
+    std::string module = defaultModule(argv[0]);
+    std::string option = "--module";
+    if (!hasModule) args.insert(args.begin() + 1, {&option[0], &module[0]});
+    args.push_back(nullptr);
+    return runRecover(static_cast<int>(args.size()) - 1, args.data());
+  }
   if (command == "register-dtc") return runRegisterDtc(argc, argv);
   if (isBankCommand(bankCommandWord(argc, argv))) {
     std::fprintf(stderr,
