@@ -1,26 +1,41 @@
 #!/usr/bin/env bash
 # check_packages.sh PACKAGE_DIR REFRM_DIR
 #
-# Checks the four packages in PACKAGE_DIR: each one's file list against the
-# expected list beside this script, the .deb's declared dependencies, the
-# version in the Windows files' version records and their word size. Then, as
-# root, installs the .deb, runs the installed xadriver (--version, check and a
-# two-phase commit against the reference resource manager of REFRM_DIR) and
-# removes the package again, also when a step fails. The .tar.gz is unpacked
+# Checks the packages in PACKAGE_DIR: each one's file list against the
+# expected list beside this script, the version in the Windows files' version
+# records and their word size. The Linux packages: the .debs' declared
+# dependencies and shared libraries, lintian on each (no error, no warning;
+# each override carries its reason), and what every Linux file needs
+# (objdump -p) against the README's table. Then, as root, runs the README's
+# Linux install commands as printed, installs the .debs, runs the installed
+# xadriver (--version, check and a two-phase commit against the reference
+# resource manager of REFRM_DIR), builds a small program against the -dev
+# package with CMake's find_package and with pkg-config, runs the user
+# guide's chapter on the databases as printed against private servers, and
+# purges the packages again, also when a step fails. The .tar.gz is unpacked
 # into a temporary folder and its driver run the same way.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
 packages=$(cd "$1" && pwd)
 refrm=$(cd "$2" && pwd)
 version=$(sed -n 's/^project(zpor8dtc23 VERSION \([0-9.]*\).*/\1/p' "$here/../../CMakeLists.txt")
 major=${version%%.*}
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)
+# The .debs, in the order dpkg removes them.
+debs="zpor8dtc23-sqlxa zpor8dtc23 libzpor8dtc23-dev libzpor8dtc23-$major"
 failures=0
 work=$(mktemp -d)
+chmod 755 "$work"
 installed=0
 
+purge() {
+  # shellcheck disable=SC2086
+  timeout 120 dpkg --purge $debs >/dev/null 2>&1
+}
 cleanup() {
   if [ "$installed" -eq 1 ]; then
-    timeout 120 dpkg --purge zpor8dtc23 >/dev/null 2>&1 || echo "FAIL could not remove the package zpor8dtc23"
+    purge || echo "FAIL could not remove the packages $debs"
   fi
   rm -rf "$work"
 }
@@ -34,9 +49,18 @@ fail() {
 }
 ok() { echo "OK   $*"; }
 
-# expected LIST: the expected file list with the version filled in.
+# expected LIST: the expected file list with the version filled in. A line
+# "PATH if FILE" is expected when the source tree has FILE, "PATH unless
+# FILE" when it has not.
 expected() {
-  sed -e "s/{version}/$version/g" -e "s/{major}/$major/g" "$here/$1" | sort
+  sed -e "s/{version}/$version/g" -e "s/{major}/$major/g" -e "s/{multiarch}/$multiarch/g" "$here/$1" |
+    while IFS= read -r line; do
+      case "$line" in
+        *" if "*) [ -e "$root/${line##* if }" ] && echo "${line% if *}" ;;
+        *" unless "*) [ -e "$root/${line##* unless }" ] || echo "${line% unless *}" ;;
+        *) echo "$line" ;;
+      esac
+    done | sort
 }
 
 # compare NAME LIST ACTUAL_FILE
@@ -67,25 +91,119 @@ run() {
   fi
 }
 
-deb="$packages/zpor8dtc23_${version}_amd64.deb"
+deb() { echo "$packages/${1}_${version}_amd64.deb"; }
 tgz="$packages/zpor8dtc23-${version}-linux-x86_64.tar.gz"
-for file in "$deb" "$tgz" "$packages/zpor8dtc23-${version}-win32.zip" "$packages/zpor8dtc23-${version}-win64.zip"; do
+for file in $(for p in $debs; do deb "$p"; done) "$tgz" "$packages/zpor8dtc23-${version}-win32.zip" \
+  "$packages/zpor8dtc23-${version}-win64.zip"; do
   [ -f "$file" ] || fail "no package $(basename "$file")"
 done
+have_debs=1
+for p in $debs; do [ -f "$(deb "$p")" ] || have_debs=0; done
 
 # File lists: regular files and symbolic links (with their targets), without
 # the top folder of the archives.
-if [ -f "$deb" ]; then
-  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' >"$work/deb.list"
-  compare "$(basename "$deb")" linux-deb.txt "$work/deb.list"
-  depends=$(dpkg-deb -f "$deb" Depends)
-  for needed in libicu libc6 libstdc++6; do
-    case "$depends" in
-      *"$needed"*) ok "the .deb depends on $needed" ;;
-      *) fail "the .deb does not declare $needed: $depends" ;;
+for p in $debs; do
+  file=$(deb "$p")
+  [ -f "$file" ] || continue
+  dpkg-deb -c "$file" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); $1=$2=$3=$4=$5=""; sub(/^ +/, ""); print }' >"$work/$p.list"
+  compare "$(basename "$file")" "deb-$p.txt" "$work/$p.list"
+done
+
+# ---------------------------------------------------------------------------
+# The .debs' control data: what each declares it needs (read off its files),
+# the runtime package's shared libraries (any later version of the soname
+# serves: >=, not =), and lintian's verdict.
+# needs PACKAGE WORD...: its Depends holds each word; "!WORD": holds it not.
+needs() {
+  local p=$1 depends word
+  shift
+  [ -f "$(deb "$p")" ] || return 0
+  depends=$(dpkg-deb -f "$(deb "$p")" Depends)
+  for word in "$@"; do
+    case "${word#!}:$depends" in
+      "${word#!}:"*"${word#!}"*) [ "${word#!}" = "$word" ] && ok "$p depends on $word" || fail "$p depends on ${word#!}: $depends" ;;
+      *) [ "${word#!}" = "$word" ] && fail "$p does not declare $word: $depends" || ok "$p does not depend on ${word#!}" ;;
     esac
   done
+}
+needs "libzpor8dtc23-$major" libc6 libicu72 libstdc++6 '!libpq5'
+needs libzpor8dtc23-dev "libzpor8dtc23-$major (= $version)"
+needs zpor8dtc23 "libzpor8dtc23-$major (= $version)" libc6 libicu72 libstdc++6 '!libpq5' '!libmariadb3'
+needs zpor8dtc23-sqlxa "libzpor8dtc23-$major (= $version)" libpq5 libmariadb3
+if [ -f "$(deb "libzpor8dtc23-$major")" ]; then
+  mkdir -p "$work/control"
+  dpkg-deb -e "$(deb "libzpor8dtc23-$major")" "$work/control"
+  for library in libzpor8dtc23 libzptrace; do
+    if grep -qx "$library $major libzpor8dtc23-$major (>= $version)" "$work/control/shlibs" 2>/dev/null; then
+      ok "the runtime package declares $library $major as libzpor8dtc23-$major (>= $version)"
+    else
+      fail "the runtime package's shlibs lacks \"$library $major libzpor8dtc23-$major (>= $version)\":"
+      sed 's/^/     /' "$work/control/shlibs" 2>/dev/null
+    fi
+  done
+  grep -qx 'activate-noawait ldconfig' "$work/control/triggers" 2>/dev/null &&
+    ok "the runtime package triggers ldconfig" || fail "the runtime package does not trigger ldconfig"
 fi
+if [ "$have_debs" -eq 1 ]; then
+  if ! command -v lintian >/dev/null 2>&1; then
+    fail "lintian is not installed"
+  else
+    # Every tag shown (information and overrides too); an error or a warning
+    # fails. lintian warns that it runs as root: that line is dropped.
+    # shellcheck disable=SC2046
+    (cd "$work" && timeout 300 lintian -I --show-overrides $(for p in $debs; do deb "$p"; done)) 2>&1 |
+      grep -v 'running with root privileges' >"$work/lintian.out"
+    sed 's/^/     lintian: /' "$work/lintian.out"
+    if grep -q '^[EW]: ' "$work/lintian.out"; then
+      fail "lintian: errors or warnings (above)"
+    else
+      ok "lintian: no error, no warning on the $(echo $debs | wc -w) .debs"
+    fi
+  fi
+fi
+
+# What each Linux file needs (objdump -p), against the README's table "What
+# the files need at run time": its rows for Linux files, the words of the
+# "needs" column as the libraries they name.
+library_of() {
+  case "$1" in
+    libc) echo libc.so.6 ;;
+    ld.so) echo ld-linux-x86-64.so.2 ;;
+    libstdc++) echo libstdc++.so.6 ;;
+    libgcc_s) echo libgcc_s.so.1 ;;
+    ICU) echo libicuuc.so.72 ;;
+    libpq) echo libpq.so.5 ;;
+    libmariadb) echo libmariadb.so.3 ;;
+    *) echo "unknown:$1" ;;
+  esac
+}
+if [ -f "$tgz" ]; then
+  mkdir -p "$work/tgz"
+  tar -xzf "$tgz" -C "$work/tgz"
+  unpacked="$work/tgz/zpor8dtc23-${version}-linux-x86_64"
+  rows=$(awk '/^What the files need at run time/ { on = 1 } on && /^\| `/ { print } on && /^$/ && seen { exit } on && /^\|/ { seen = 1 }' "$root/README.md")
+  checked=0
+  while IFS='|' read -r _ file_cell needs_cell _; do
+    file=$(echo "$file_cell" | sed -n 's/^ *`\([^`]*\)`.*/\1/p')
+    case "$file" in *.dll | *.exe | "") continue ;; esac
+    found=$(find "$unpacked/bin" "$unpacked/lib" -name "$file*" -type f | head -1)
+    if [ -z "$found" ]; then
+      fail "README: \"$file\" is no file of the .tar.gz"
+      continue
+    fi
+    wanted=$(echo "$needs_cell" | tr ',' '\n' | sed 's/^ *//;s/ *$//' | grep . |
+      while read -r word; do library_of "$word"; done | sort)
+    actual=$(objdump -p "$found" | sed -n 's/^ *NEEDED *//p' | sort)
+    checked=$((checked + 1))
+    if [ "$wanted" = "$actual" ]; then
+      ok "README: $file needs $(echo "$needs_cell" | sed 's/^ *//;s/ *$//')"
+    else
+      fail "README: $file needs $(echo $actual), the README says $(echo $wanted)"
+    fi
+  done <<<"$rows"
+  [ "$checked" -ge 5 ] || fail "README: $checked Linux rows in \"What the files need at run time\", not 5"
+fi
+
 if [ -f "$tgz" ]; then
   tar -tvzf "$tgz" | awk '$1 !~ /^d/ { $1=$2=$3=$4=$5=""; sub(/^ +/, ""); sub(/^[^\/]*\//, ""); print }' >"$work/tgz.list"
   compare "$(basename "$tgz")" linux-tgz.txt "$work/tgz.list"
@@ -139,33 +257,94 @@ drive() {  # name driver module
   run "$1 xadriver run two-phase" 0 "every result as expected" env LD_LIBRARY_PATH="$refrm" "$2" run two-phase
 }
 if [ -f "$tgz" ]; then
-  mkdir -p "$work/tgz"
-  tar -xzf "$tgz" -C "$work/tgz"
-  unpacked="$work/tgz/zpor8dtc23-${version}-linux-x86_64"
-  drive "unpacked .tar.gz:" "$unpacked/bin/xadriver" "$unpacked/lib/libzpor8dtc23.so"
+  drive "unpacked .tar.gz:" "$unpacked/bin/xadriver" "$unpacked/lib/$multiarch/libzpor8dtc23.so.$major"
+  run "unpacked .tar.gz: xabank --version" 0 "xabank $version (64-bit)" "$unpacked/bin/xabank" --version
 fi
-if [ -f "$deb" ]; then
+
+# consumer NAME COMMAND...: builds the small program of consumer/ with
+# COMMAND in a folder of its own, runs it: it links the module and takes its
+# switch.
+consumer() {
+  local name=$1
+  shift
+  rm -rf "$work/consumer" && cp -r "$here/consumer" "$work/consumer"
+  if (cd "$work/consumer" && "$@") >"$work/consumer.out" 2>&1; then
+    run "$name" 0 'switch "Oracle8 Server"' "$work/consumer/consumer"
+  else
+    fail "$name: the build failed:"
+    sed 's/^/     /' "$work/consumer.out"
+  fi
+}
+
+if [ "$have_debs" -eq 1 ]; then
+  installed_any=$(for p in $debs; do dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' && echo "$p"; done)
   if [ "$(id -u)" -ne 0 ]; then
-    echo "SKIP installing the .deb needs root"
-  elif dpkg-query -W -f='${Status}' zpor8dtc23 2>/dev/null | grep -q 'install ok installed'; then
-    fail "zpor8dtc23 is installed already; remove it (dpkg --purge zpor8dtc23) to run this test"
+    echo "SKIP installing the .debs needs root"
+  elif [ -n "$installed_any" ]; then
+    fail "installed already: $(echo $installed_any); remove them (dpkg --purge $debs) to run this test"
   else
     installed=1
-    if timeout 120 dpkg -i "$deb" >"$work/dpkg.out" 2>&1; then
-      ok "dpkg -i $(basename "$deb")"
-      drive "installed .deb:" /usr/bin/xadriver /usr/lib/libzpor8dtc23.so
-      run "installed .deb: the module found by name" 0 "the module loads and exports" \
-        env LD_LIBRARY_PATH="$refrm" /usr/bin/xadriver --module libzpor8dtc23.so check
+    # The README's Linux commands, as printed, from a copy of the packages'
+    # folder: they install the .debs, run the driver, remove them again and
+    # unpack the .tar.gz.
+    mkdir -p "$work/readme"
+    cp "$packages"/*.deb "$tgz" "$work/readme/"
+    if "$here/doc_commands.sh" "$root/README.md" "### Linux" "$work/readme" >"$work/readme.out" 2>&1; then
+      ok "README: every command of Install, Linux, ran as printed:"
     else
-      fail "dpkg -i $(basename "$deb"):"
+      fail "README: the commands of Install, Linux, as printed:"
+    fi
+    sed 's/^/     /' "$work/readme.out"
+
+    # shellcheck disable=SC2046
+    if timeout 120 dpkg -i $(for p in $debs; do deb "$p"; done) >"$work/dpkg.out" 2>&1; then
+      ok "dpkg -i the $(echo $debs | wc -w) .debs"
+      drive "installed .deb:" /usr/bin/xadriver "/usr/lib/$multiarch/libzpor8dtc23.so.$major"
+      for name in "libzpor8dtc23.so.$major" libzpor8dtc23.so; do
+        run "installed .deb: the module found by the name $name" 0 "the module loads and exports" \
+          env LD_LIBRARY_PATH="$refrm" /usr/bin/xadriver --module "$name" check
+      done
+      run "installed .deb: xadriver names xabank for the bank" 2 "run xabank" /usr/bin/xadriver bank
+      run "installed .deb: xabank --version" 0 "xabank $version (64-bit)" /usr/bin/xabank --version
+      run "installed .deb: pkg-config" 0 "-lzpor8dtc23" pkg-config --cflags --libs zpor8dtc23
+      consumer "installed -dev: a program built with find_package(zpor8dtc23)" \
+        sh -c 'cmake -S . -B build && cmake --build build && cp build/consumer .'
+      consumer "installed -dev: a program built with pkg-config zpor8dtc23" \
+        sh -c 'cc consumer.c $(pkg-config --cflags --libs zpor8dtc23) -o consumer'
+      consumer "unpacked .tar.gz: a program built with find_package(zpor8dtc23) from it" \
+        sh -c "cmake -S . -B build -DCMAKE_PREFIX_PATH='$unpacked' -DCMAKE_FIND_USE_CMAKE_SYSTEM_PATH=OFF && cmake --build build && cp build/consumer ."
+      # The manual pages say what --help says: every option of xabank's help.
+      if [ -f /usr/share/man/man1/xabank.1.gz ]; then
+        missing=$(/usr/bin/xabank --help | grep -o -- '--[a-z-]*' | sort -u | while read -r option; do
+          zcat /usr/share/man/man1/xabank.1.gz | sed 's/\\-/-/g' | grep -qF -- "$option" || echo "$option"; done)
+        [ -z "$missing" ] && ok "xabank(1) names every option of xabank --help" ||
+          fail "xabank(1) lacks $(echo $missing)"
+      fi
+      # The user guide's chapter on the databases, as printed, from a copy of
+      # the packages' folder, against private servers; the connections file is
+      # theirs, where the chapter's export names it.
+      guide=$work/guide
+      mkdir -p "$guide/home/zpor8dtc23" "$guide/run"
+      cp "$packages"/*.deb "$guide/run/"
+      if timeout 900 "$root/tools/servers/dbservers.sh" run "$guide/db" -- \
+        sh -c 'cp "$ZPSQLXA_CONNECTIONS" "$1/home/zpor8dtc23/connections" && unset ZPSQLXA_CONNECTIONS &&
+          HOME=$1/home "$2" "$3" "## PostgreSQL and MariaDB through the module" "$1/run"' \
+        sh "$guide" "$here/doc_commands.sh" "$root/docs/user-guide.md" >"$work/guide.out" 2>&1; then
+        ok "user guide: every command of \"PostgreSQL and MariaDB through the module\" ran as printed:"
+      else
+        fail "user guide: the commands of \"PostgreSQL and MariaDB through the module\", as printed:"
+      fi
+      sed 's/^/     /' "$work/guide.out"
+    else
+      fail "dpkg -i the .debs:"
       sed 's/^/     /' "$work/dpkg.out"
     fi
-    if timeout 120 dpkg --purge zpor8dtc23 >/dev/null 2>&1 && [ ! -e /usr/lib/libzpor8dtc23.so.$version ] &&
-      ! dpkg-query -W zpor8dtc23 >/dev/null 2>&1; then
-      ok "dpkg --purge zpor8dtc23 removes it"
+    if purge && [ ! -e "/usr/lib/$multiarch/libzpor8dtc23.so.$version" ] && [ ! -e /usr/bin/xadriver ] &&
+      [ ! -e "/usr/lib/$multiarch/zpor8dtc23" ] && [ ! -e /usr/share/doc/zpor8dtc23 ]; then
+      ok "dpkg --purge removes the .debs and their files"
       installed=0
     else
-      fail "dpkg --purge zpor8dtc23"
+      fail "dpkg --purge $debs"
     fi
   fi
 fi
