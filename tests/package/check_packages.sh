@@ -115,15 +115,23 @@ done
 # serves: >=, not =), and lintian's verdict.
 # needs PACKAGE WORD...: its Depends holds each word; "!WORD": holds it not.
 needs() {
-  local p=$1 depends word
+  local p=$1 depends word name
   shift
   [ -f "$(deb "$p")" ] || return 0
   depends=$(dpkg-deb -f "$(deb "$p")" Depends)
   for word in "$@"; do
-    case "${word#!}:$depends" in
-      "${word#!}:"*"${word#!}"*) [ "${word#!}" = "$word" ] && ok "$p depends on $word" || fail "$p depends on ${word#!}: $depends" ;;
-      *) [ "${word#!}" = "$word" ] && fail "$p does not declare $word: $depends" || ok "$p does not depend on ${word#!}" ;;
-    esac
+    name=${word#!}
+    if [ "$name" = "$word" ]; then
+      case "$depends" in
+        *"$name"*) ok "$p depends on $name" ;;
+        *) fail "$p does not declare $name: $depends" ;;
+      esac
+    else
+      case "$depends" in
+        *"$name"*) fail "$p depends on $name: $depends" ;;
+        *) ok "$p does not depend on $name" ;;
+      esac
+    fi
   done
 }
 needs "libzpor8dtc23-$major" libc6 libicu72 libstdc++6 '!libpq5'
@@ -141,8 +149,11 @@ if [ -f "$(deb "libzpor8dtc23-$major")" ]; then
       sed 's/^/     /' "$work/control/shlibs" 2>/dev/null
     fi
   done
-  grep -qx 'activate-noawait ldconfig' "$work/control/triggers" 2>/dev/null &&
-    ok "the runtime package triggers ldconfig" || fail "the runtime package does not trigger ldconfig"
+  if grep -qx 'activate-noawait ldconfig' "$work/control/triggers" 2>/dev/null; then
+    ok "the runtime package triggers ldconfig"
+  else
+    fail "the runtime package does not trigger ldconfig"
+  fi
 fi
 if [ "$have_debs" -eq 1 ]; then
   if ! command -v lintian >/dev/null 2>&1; then
@@ -198,7 +209,7 @@ if [ -f "$tgz" ]; then
     if [ "$wanted" = "$actual" ]; then
       ok "README: $file needs $(echo "$needs_cell" | sed 's/^ *//;s/ *$//')"
     else
-      fail "README: $file needs $(echo $actual), the README says $(echo $wanted)"
+      fail "README: $file needs $(echo "$actual" | tr '\n' ' '), the README says $(echo "$wanted" | tr '\n' ' ')"
     fi
   done <<<"$rows"
   [ "$checked" -ge 5 ] || fail "README: $checked Linux rows in \"What the files need at run time\", not 5"
@@ -317,8 +328,11 @@ if [ "$have_debs" -eq 1 ]; then
       if [ -f /usr/share/man/man1/xabank.1.gz ]; then
         missing=$(/usr/bin/xabank --help | grep -o -- '--[a-z-]*' | sort -u | while read -r option; do
           zcat /usr/share/man/man1/xabank.1.gz | sed 's/\\-/-/g' | grep -qF -- "$option" || echo "$option"; done)
-        [ -z "$missing" ] && ok "xabank(1) names every option of xabank --help" ||
-          fail "xabank(1) lacks $(echo $missing)"
+        if [ -z "$missing" ]; then
+          ok "xabank(1) names every option of xabank --help"
+        else
+          fail "xabank(1) lacks $(echo "$missing" | tr '\n' ' ')"
+        fi
       fi
       # The user guide's chapter on the databases, as printed, from a copy of
       # the packages' folder, against private servers; the connections file is
