@@ -114,6 +114,17 @@ for package in $packages; do
     for library in libzpor8dtc23 libzptrace; do
       printf '%s %s %s (>= %s)\n' "$library" "$major" "$package" "$version"
     done >"$tree/DEBIAN/shlibs"
+    # The exported symbols, each with the version that brought it: the
+    # committed list (./<package>.symbols) must match the libraries exactly,
+    # so that a symbol lost or added fails here rather than in a user's
+    # program (a new one goes into the list with the version it comes in).
+    cp "$here/changelog" "$work/src/debian/changelog"
+    (cd "$work/src" && dpkg-gensymbols -c4 -p"$package" -P"$tree" -v"$version" \
+      -I"$here/$package.symbols" -O"$tree/DEBIAN/symbols" \
+      -e"$tree/usr/$libdir/libzpor8dtc23.so.$version" -e"$tree/usr/$libdir/libzptrace.so.$version") || {
+      echo "make-debs: the exported symbols differ from packaging/debian/$package.symbols (above)" >&2
+      exit 1
+    }
     printf 'activate-noawait ldconfig\n' >"$tree/DEBIAN/triggers"
   fi
 
