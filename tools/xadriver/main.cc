@@ -34,12 +34,15 @@ const char kUsage[] =
     "       xadriver [options] script FILE\n"
     "       xadriver [options] check\n"
     "       xadriver [options] bank | bank-recover | verify\n"
+    "       xadriver [options] recover --list | --commit XID | --rollback XID | --forget XID\n"
+    "       xadriver [--module FILE] register-dtc | unregister-dtc [--dry-run]\n"
+    "       xadriver --help | --version\n"
     "\n"
     "Drives an XA switch module as a transaction manager would and prints each call\n"
     "with its arguments, its result, the client thread it ran on (when the client\n"
     "reports it) and its duration. Exit status: 0 when every result was the one\n"
     "expected, 1 when one was not (or a check failed, or the module is unusable),\n"
-    "2 for wrong arguments.\n"
+    "2 for wrong arguments, 3 after a simulated crash (--crash-at).\n"
     "\n"
     "options:\n"
     "  --module FILE     the switch module (default: the project's, beside the driver\n"
@@ -61,9 +64,9 @@ const char kUsage[] =
     "  --transfers N     bank: the number of transfers (default 100)\n"
     "  --log FILE        bank: the transaction manager's log (default\n"
     "                    xadriver-bank.log)\n"
-    "  --crash-at POINT  bank: end the process at once at POINT of one transfer:\n"
-    "                    after-first-prepare, after-prepare, after-decision or\n"
-    "                    after-first-commit\n"
+    "  --crash-at POINT  bank: end the process at once (exit status 3) at POINT of\n"
+    "                    one transfer: after-first-prepare, after-prepare,\n"
+    "                    after-decision or after-first-commit\n"
     "  --crash-transfer K  bank: the transfer that crashes (default 1)\n"
     "  --setup           bank: fresh tables, even when they exist\n"
     "  --help            this text\n"
@@ -116,9 +119,14 @@ const char kUsage[] =
     "with the open string, lists the branches it holds in doubt (each XID as\n"
     "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n"
     "\n"
+    "check also reports the module's diagnostic-log settings (ZPXA_LOG... in this\n"
+    "environment and, on Windows, LogFile, LogLevel, LogLimit under\n"
+    "HKLM\\SOFTWARE\\zpor8dtc23) and warns when the log's folder is missing.\n"
     "check --dtc: also DTC's XADLL registry value for the module and whether XA\n"
     "transactions are enabled (Windows). register-dtc [--dry-run]: writes (prints)\n"
-    "the XADLL value for the module.\n";
+    "the XADLL value for the module, whose file must exist (exit status 2 when\n"
+    "not). unregister-dtc [--dry-run]: deletes (prints the reg delete command for)\n"
+    "that value.\n";
 
 bool isBankCommand(const std::string& command) {
   return command == "bank" || command == "bank-recover" || command == "verify";
@@ -292,7 +300,9 @@ Options parseOptions(int argc, char** argv) {
     }
   }
   if (words.empty())
-    usageError("no command given: run, script, check, bank, bank-recover or verify");
+    usageError(
+        "no command given: run, script, check, bank, bank-recover, verify, recover, register-dtc "
+        "or unregister-dtc");
   options.command = words[0];
   const bool bank = isBankCommand(options.command);
   if (options.tm == "direct" && !bank)
@@ -401,6 +411,7 @@ int runMain(int argc, char** argv) {
   const std::string command = commandWord(argc, argv);
   if (command == "recover") return runRecover(argc, argv);
   if (command == "register-dtc") return runRegisterDtc(argc, argv);
+  if (command == "unregister-dtc") return runUnregisterDtc(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
   if (options.module.empty()) {

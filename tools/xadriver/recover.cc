@@ -6,6 +6,7 @@
 #include <iostream>
 #include <vector>
 
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
@@ -31,6 +32,8 @@ struct RecoverOptions {
   std::string module;
   bool dtc = true;
   std::string open = kDefaultOpen;
+  bool openGiven = false;
+  std::string openFile;  // for the printed hint
   int rmid = 1;
   std::string action;  // "list", "commit", "rollback", "forget"
   XID xid = {};
@@ -108,10 +111,13 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
       options.dtc = tm == "dtc";
     } else if (arg == "--open") {
       options.open = value();
+      options.openGiven = true;
       if (options.open.find_first_of("\r\n") != std::string::npos)
         usage("--open: the open string holds a line break");
     } else if (arg == "--open-file") {
-      options.open = readOpenFile(value());
+      options.openFile = value();
+      options.openGiven = true;
+      options.open = readOpenFile(options.openFile);
       if (options.open.find('\r') != std::string::npos)
         usage("--open-file: the open string holds a carriage return");
     } else if (arg == "--rmid") {
@@ -240,8 +246,15 @@ int runRecover(int argc, char** argv) {
       for (const XID& xid : listed)
         std::printf("  %s    (%s)\n", xidToHex(xid).c_str(), describeXid(xid).c_str());
       if (!listed.empty()) {
-        std::printf("resolve one with: %s --rmid %d%s recover --commit|--rollback|--forget XID\n",
-                    argv[0], options.rmid, options.dtc ? "" : " --tm mq");
+        RecoverCall call;
+        call.driver = argv[0];
+        call.module = options.module;
+        call.dtc = options.dtc;
+        call.rmid = options.rmid;
+        call.openGiven = options.openGiven;
+        call.openFile = options.openFile;
+        call.open = options.open;
+        std::fputs(recoverHint(call, xidToHex(listed.front())).c_str(), stdout);
       }
     }
   } else {
