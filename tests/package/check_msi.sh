@@ -197,6 +197,18 @@ nothing_left "after msiexec /x (INSTALLDIR)"
 expect "msiexec /i ADDLOCAL=Files" 0 "" msiexec /i "$(winpath "$msi64")" /qn ADDLOCAL=Files
 [ -f "$pf64/zpor8dtc23.dll" ] && ok "ADDLOCAL=Files: the module is installed" || fail "ADDLOCAL=Files: no module"
 same "ADDLOCAL=Files: no XADLL value" "$(regValue "$xadll" zpor8dtc23.dll)" ""
+# The reg commands the installed driver prints, pasted into cmd.exe (a path
+# with blanks), do what they say.
+pasted() {  # NAME WANTED_VALUE driver arguments...
+  local name=$1 wanted=$2 line
+  shift 2
+  line=$(wine 'C:\Program Files\zpor8dtc23\xadriver.exe' "$@" 2>&1 | tr -d '\r' | sed -n '/^reg /{p;q}')
+  printf '@%s\r\n' "$line" >"$work/hint.bat"
+  wine cmd /c "$(winpath "$work/hint.bat")" >/dev/null 2>&1
+  same "$name, pasted into cmd.exe ($line)" "$(regValue "$xadll" zpor8dtc23.dll)" "$wanted"
+}
+pasted "register-dtc --dry-run's reg add" 'C:\Program Files\zpor8dtc23\zpor8dtc23.dll' register-dtc --dry-run
+pasted "unregister-dtc --dry-run's reg delete" "" unregister-dtc --dry-run
 
 # 6. The 32-bit installer beside the 64-bit one.
 if [ -f "$msi32" ]; then

@@ -84,9 +84,12 @@ std::vector<Finding> checkDtcRegistration(const std::string& moduleFile,
     findings.push_back({Verdict::kFail, where + " value \"" + name + "\" names " + value +
                                             ", which does not exist"});
   }
-  uint32_t enabled = 0;
-  if (platform::registryReadMachineNumber(kDtcSecurityKey, kXaTransactionsValue, &enabled) &&
-      enabled == 1) {
+  // A DWORD as DTC writes it; a QWORD or a string "1" written by hand count
+  // too.
+  char enabled[32];
+  if (platform::registryReadMachineText(kDtcSecurityKey, kXaTransactionsValue, enabled,
+                                        sizeof enabled) != platform::RegistryKind::kAbsent &&
+      std::string(enabled) == "1") {
     findings.push_back({Verdict::kOk, "XA transactions are enabled (HKLM\\" +
                                           std::string(kDtcSecurityKey) + "\\" +
                                           kXaTransactionsValue + " is 1)"});
