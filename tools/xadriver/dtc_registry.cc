@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 
 namespace zp {
 namespace xadriver {
@@ -18,12 +19,6 @@ constexpr bool kHasRegistry = false;
 
 std::string fileName(const std::string& path) {
   return std::filesystem::path(path).filename().string();
-}
-
-std::string programDirOf(const char* argv0) {
-  const std::string path = argv0 == nullptr ? "" : argv0;
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 // A reg command, for cmd.exe wherever the driver runs.
@@ -128,7 +123,7 @@ int runDtcRegistration(int argc, char** argv, bool add) {
     }
   }
   if (module.empty()) module = "zpor8dtc23.dll";
-  const std::string full = moduleFullPath(module, programDirOf(argv[0]));
+  const std::string full = moduleFullPath(module, programDir(argv[0]));
   const std::string name = fileName(full);
   std::error_code error;
   if (add && !std::filesystem::is_regular_file(full, error)) {

@@ -18,6 +18,7 @@
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
@@ -220,19 +221,6 @@ std::string readOpenFile(const std::string& name) {
   return open;
 }
 
-// The folder of the driver's own file. A driver started through PATH has no
-// folder in argv[0]; on Linux the kernel's link to the program names it.
-std::string programDir(const char* argv0) {
-  std::string path = argv0 == nullptr ? "" : argv0;
-#ifndef _WIN32
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (!error) path = self.string();
-#endif
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 Options parseOptions(int argc, char** argv) {
   Options options;
   std::vector<std::string> words;
@@ -414,24 +402,7 @@ int runMain(int argc, char** argv) {
   if (command == "unregister-dtc") return runUnregisterDtc(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
-  if (options.module.empty()) {
-#ifdef _WIN32
-    options.module = "zpor8dtc23.dll";
-#else
-    // Beside the driver (a build folder), else where the packages install it
-    // (lib beside bin), else by name through the library search.
-    const std::string dir = programDir(argv[0]);
-    std::error_code error;
-    options.module = "libzpor8dtc23.so";
-    for (const std::string& candidate :
-         {dir + "/libzpor8dtc23.so", dir + "/../lib/libzpor8dtc23.so"}) {
-      if (std::filesystem::exists(candidate, error)) {
-        options.module = std::filesystem::path(candidate).lexically_normal().string();
-        break;
-      }
-    }
-#endif
-  }
+  if (options.module.empty()) options.module = defaultModuleFile(argv[0]);
   // The module's open-string filter is used in this process too; it upper-
   // cases in the code page, as the module does once it is loaded.
   platform::codePageSelect();

@@ -8,6 +8,7 @@
 
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 #include "tools/xadriver/xa_names.h"
@@ -207,17 +208,7 @@ std::string commandWord(int argc, char** argv) {
 
 int runRecover(int argc, char** argv) {
   RecoverOptions options = parseRecoverOptions(argc, argv);
-  if (options.module.empty()) {
-    const std::string self = argv[0];
-    const size_t slash = self.find_last_of("/\\");
-    const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-#ifdef _WIN32
-    options.module = "zpor8dtc23.dll";
-    (void)dir;
-#else
-    options.module = dir + "/libzpor8dtc23.so";
-#endif
-  }
+  if (options.module.empty()) options.module = defaultModuleFile(argv[0]);
   Target target;
   std::string error;
   if (!loadTarget(options.module, options.dtc, &target, &error)) {
