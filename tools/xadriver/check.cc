@@ -521,33 +521,33 @@ void checkDiagLogSettings(Findings* findings) {
   }
 }
 
-// Where a trace library named without a folder was found by this process:
-// the host's own search starts in its program's folder, not the driver's,
-// so a library found beside the driver is the classic mistake.
+// Where a trace library named without a folder was found by this process
+// (the file the system loaded): the host's own search starts in its
+// program's folder, not the driver's, so a library found beside the driver
+// is the classic mistake.
 void reportTraceLibraryLocation(const std::string& file, const std::string& programDir,
                                 Findings* findings) {
   if (file.find_first_of("/\\") != std::string::npos) return;
+  char reason[512];
+  platform::Library* library = platform::libraryLoadExplained(file.c_str(), reason, sizeof reason);
+  if (library == nullptr) return;  // reported with the library's other findings
+  char loaded[1024];
+  std::string found = platform::libraryFilePath(library, loaded, sizeof loaded) > 0
+                          ? std::string(loaded)
+                          : findInSearch(file, searchFolders(programDir));
   const std::string name = maskPassword(file);
-  std::error_code error;
-  const std::filesystem::path beside = std::filesystem::path(programDir) / file;
-  const std::string found = findInSearch(file, searchFolders(programDir));
   const std::string service =
       "a service's search (its program's folder, the system folders, its current folder, its "
       "PATH) may differ: give the full path";
-  if (kSearchesProgramFolder && std::filesystem::is_regular_file(beside, error) &&
-      found == beside.string()) {
-    findings->warn("the trace library " + name + " is named without a folder and was found " +
+  std::error_code error;
+  const std::filesystem::path beside = std::filesystem::path(programDir) / file;
+  if (kSearchesProgramFolder && !found.empty() &&
+      std::filesystem::equivalent(beside, found, error)) {
+    findings->warn("the trace library " + name + " is named without a folder and was found at " +
                    found + ", beside xadriver itself, which a host does not search; " + service);
-  } else if (!found.empty()) {
-    findings->info("the trace library " + name + " is named without a folder: this process found " +
-                   found + "; " + service);
   } else {
-    char reason[512];
-    if (platform::libraryLoadExplained(file.c_str(), reason, sizeof reason) == nullptr) return;
-    findings->info("the trace library " + name +
-                   " is named without a folder: this process's library search found it "
-                   "(not in the folders this check lists); " +
-                   service);
+    findings->info("the trace library " + name + " is named without a folder: this process found " +
+                   (found.empty() ? std::string("it") : "it at " + found) + "; " + service);
   }
 }
 
