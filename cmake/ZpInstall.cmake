@@ -25,8 +25,8 @@ install(TARGETS zptrace
 install(TARGETS xadriver RUNTIME DESTINATION ${ZP_INSTALL_BINDIR} COMPONENT driver)
 install(FILES include/zpor8dtc23/xa.h include/zpor8dtc23/zpor8dtc23.h
         DESTINATION include/zpor8dtc23 COMPONENT headers)
-install(FILES README.md docs/user-guide.md docs/architecture.md DESTINATION ${ZP_INSTALL_DOCDIR}
-        COMPONENT docs)
+install(FILES README.md docs/user-guide.md docs/architecture.md LICENSE CHANGELOG.md
+        DESTINATION ${ZP_INSTALL_DOCDIR} COMPONENT docs)
 
 if(NOT WIN32)
   # The SQL client XA library, under the vendor client's file names, in a
@@ -50,7 +50,6 @@ if(NOT WIN32)
       install(FILES docs/man/${zp_page}.1 DESTINATION ${ZP_INSTALL_MANDIR}/man1 COMPONENT ${zp_component})
     endif()
   endforeach()
-  install(FILES LICENSE DESTINATION ${ZP_INSTALL_DOCDIR} COMPONENT docs)
   # pkg-config and find_package(zpor8dtc23), both relocatable: they find the
   # prefix from their own folder, so that the .tar.gz works where it is
   # unpacked (the .debs write prefix=/usr into the .pc file).
@@ -79,11 +78,14 @@ if(WIN32)
     set(ZP_REG_BITS 64)
     set(ZP_REG_KEY "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\MSDTC\\XADLL")
     set(ZP_REG_HOST "For the 64-bit DTC of 64-bit Windows.")
+    set(ZP_REG_FOLDER "C:\\zpor8dtc23")
   else()
     set(ZP_REG_BITS 32)
     set(ZP_REG_KEY "HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Microsoft\\MSDTC\\XADLL")
     set(ZP_REG_HOST "For 32-bit applications on 64-bit Windows (on 32-bit Windows, drop \\WOW6432Node).")
+    set(ZP_REG_FOLDER "C:\\zpor8dtc23-32")
   endif()
+  string(REPLACE "\\" "\\\\" ZP_REG_FOLDER_REG "${ZP_REG_FOLDER}")
   configure_file(${CMAKE_SOURCE_DIR}/packaging/register-dtc.reg.in
                  ${ZP_GENERATED_DIR}/register-dtc.reg @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${ZP_GENERATED_DIR}/register-dtc.reg DESTINATION . COMPONENT module)
@@ -103,6 +105,9 @@ if(WIN32)
     set(CPACK_PACKAGE_FILE_NAME zpor8dtc23-${PROJECT_VERSION}-win32)
   endif()
   set(CPACK_GENERATOR ZIP)
+  # The files at the top of the zip, so that unzipping into the folder the
+  # user guide and register-dtc.reg name puts the DLL where the .reg says.
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   # The .tar.gz, for other distributions; the .debs come from
   # packaging/debian/make-debs.sh, which lintian accepts.

@@ -119,6 +119,12 @@ size_t environmentGet(const char* name, char* buffer, size_t size);
 // Returns false when the system (or the test fault hook) refused.
 bool environmentSet(const char* name, const char* value);
 
+// The name of the account the process runs as (its effective user id's name
+// on Linux, GetUserName on Windows) into buffer, terminated. Returns its
+// length; 0 with an empty buffer when the system cannot tell or it does not
+// fit. Unlike $USER or %USERNAME%, the process cannot be told otherwise.
+size_t processAccountName(char* buffer, size_t size);
+
 // Broken-down local time of now.
 struct LocalTime {
   int year;      // e.g. 2026
@@ -196,6 +202,21 @@ bool registryReadMachineNumber(const char* subKey, const char* name, uint32_t* v
 // key when needed. Returns false when the system refused (rights, no
 // registry: always on Linux).
 bool registryWriteMachineString(const char* subKey, const char* name, const char* value);
+
+// Deletes the value name of HKEY_LOCAL_MACHINE\subKey, in the same view.
+// Returns true when the value is gone (deleted now, or absent); false when
+// the system refused (rights; no registry: always on Linux).
+bool registryDeleteMachineValue(const char* subKey, const char* name);
+
+// What registryReadMachineText found.
+enum class RegistryKind { kAbsent, kString, kNumber, kOther };
+// Reads the value name of HKEY_LOCAL_MACHINE\subKey, in the same view,
+// whatever its type, as text into buffer (terminated): a string (REG_SZ,
+// REG_EXPAND_SZ) as it is, a DWORD or QWORD in decimal, anything else
+// empty. Returns its kind; kAbsent (buffer empty) when the key or value is
+// absent or the text does not fit. Linux has no registry: kAbsent.
+RegistryKind registryReadMachineText(const char* subKey, const char* name, char* buffer,
+                                     size_t size);
 
 // ---------------------------------------------------------------------------
 // The ANSI code page (codepage.cc)

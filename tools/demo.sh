@@ -174,7 +174,7 @@ if [ $servers_up -eq 1 ]; then
   bank --tm dtc bank --transfers 5 --crash-at after-decision --crash-transfer 3 >"$RUN/crash-example.out" 2>&1
   status=$?
   sed -n '/transfer 3: xa_prepare/,$p' "$RUN/crash-example.out" | cut -c1-150 | sed 's/^/   /'
-  check "a crash after the decision" "$RUN/crash-example.out" $status 0 '^-- crash after-decision of transfer 3'
+  check "a crash after the decision" "$RUN/crash-example.out" $status 3 '^-- crash after-decision of transfer 3'
   bank --tm dtc bank-recover >"$RUN/crash-example-recover.out" 2>&1
   status=$?
   sed 's/^/   /' "$RUN/crash-example-recover.out" | cut -c1-150
@@ -197,7 +197,7 @@ if [ $servers_up -eq 1 ]; then
     say "   $tm $point: $(sed -n 's/^bank-recover: //p' "$RUN/$name-recover.out"); $(sed -n 's/^verify: the //p' "$RUN/$name-verify.out")"
     cat "$RUN/$name-recover.out" "$RUN/$name-verify.out" >"$RUN/$name-all.out"
     ok=0
-    [ $crash_status -eq 0 ] && [ $recover_status -eq 0 ] && grep -q "^-- crash $point of transfer 3" "$RUN/$name.out" && ok=1
+    [ $crash_status -eq 3 ] && [ $recover_status -eq 0 ] && grep -q "^-- crash $point of transfer 3" "$RUN/$name.out" && ok=1
     check "crash $point through $tm, recovered" "$RUN/$name-all.out" $((1 - ok + verify_status)) 0 \
       "bank-recover: $doubt branch\\(es\\) in doubt: $committed committed, $rolled rolled back, 0 failed" 'the invariant holds'
     bank_crashes=$((bank_crashes + 1))

@@ -80,8 +80,8 @@ for package in $packages; do
   if [ -d "$tree/usr/share/man" ]; then
     find "$tree/usr/share/man" -type f -name '*.[0-9]' -exec gzip -9n {} +
   fi
-  # The license file stays in the copyright file only.
-  find "$tree/usr/share/doc" -name LICENSE -delete
+  # The licence stays in the copyright file only, the changes in changelog.gz.
+  find "$tree/usr/share/doc" \( -name LICENSE -o -name CHANGELOG.md \) -delete
 
   elves=()
   while IFS= read -r -d '' file; do

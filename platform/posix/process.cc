@@ -1,4 +1,5 @@
 // Process and thread ids, environment and local time on Linux.
+#include <pwd.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -31,6 +32,22 @@ size_t environmentGet(const char* name, char* buffer, size_t size) {
 bool environmentSet(const char* name, const char* value) {
   if (fault::shouldFail(fault::Point::kEnvironmentSet)) return false;
   return (value == nullptr ? unsetenv(name) : setenv(name, value, 1)) == 0;
+}
+
+size_t processAccountName(char* buffer, size_t size) {
+  if (size == 0) return 0;
+  buffer[0] = '\0';
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  char scratch[4096];
+  if (getpwuid_r(geteuid(), &entry, scratch, sizeof scratch, &found) != 0 || found == nullptr ||
+      found->pw_name == nullptr) {
+    return 0;
+  }
+  const size_t length = std::strlen(found->pw_name);
+  if (length >= size) return 0;
+  std::memcpy(buffer, found->pw_name, length + 1);
+  return length;
 }
 
 bool localTimeNow(LocalTime* out) {

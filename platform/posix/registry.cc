@@ -13,5 +13,12 @@ bool registryReadMachineNumber(const char*, const char*, uint32_t*) { return fal
 
 bool registryWriteMachineString(const char*, const char*, const char*) { return false; }
 
+bool registryDeleteMachineValue(const char*, const char*) { return false; }
+
+RegistryKind registryReadMachineText(const char*, const char*, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  return RegistryKind::kAbsent;
+}
+
 }  // namespace platform
 }  // namespace zp

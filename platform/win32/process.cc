@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include "platform/backend.h"
@@ -35,6 +36,18 @@ bool environmentSet(const char* name, const char* value) {
   // _putenv_s keeps the C runtime's copy in step with the process block.
   return _putenv_s(name, value == nullptr ? "" : value) == 0 &&
          SetEnvironmentVariableA(name, value) != 0;
+}
+
+size_t processAccountName(char* buffer, size_t size) {
+  if (size == 0) return 0;
+  buffer[0] = '\0';
+  DWORD length = static_cast<DWORD>(size);
+  // On success length counts the terminator.
+  if (!GetUserNameA(buffer, &length) || length == 0) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  return std::strlen(buffer);
 }
 
 bool localTimeNow(LocalTime* out) {

@@ -81,7 +81,7 @@ after-first-commit 1 1 0"
 for tm in dtc mq; do
   while read -r point doubt committed rolled; do
     name=$tm-$point
-    drive "$name" 0 --tm "$tm" bank --transfers 4 --crash-at "$point" --crash-transfer 3 &&
+    drive "$name" 3 --tm "$tm" bank --transfers 4 --crash-at "$point" --crash-transfer 3 &&
       expect "$name" "^-- crash $point of transfer 3: the process ends here"
     # Before recovery: verify sees the branches in doubt, and no set-up may
     # throw them away.
@@ -106,7 +106,7 @@ done
 # An operator settles what a crash left in doubt by hand: each branch listed
 # in hex by recover --list and pasted back to recover --rollback (the log
 # decided nothing for it).
-drive ops-crash 0 --tm dtc bank --transfers 4 --crash-at after-prepare --crash-transfer 3 &&
+drive ops-crash 3 --tm dtc bank --transfers 4 --crash-at after-prepare --crash-transfer 3 &&
   expect ops-crash "^-- crash after-prepare of transfer 3"
 for db in bank_a bank_b; do
   open="ORACLE_XA+Acc=P//+SqlNet=$db+DB=ops+SesTm=5"
@@ -132,7 +132,7 @@ verify log-full
 
 # A crash while other threads are in the middle of theirs: whatever each had
 # reached, recovery settles it.
-drive threads-crash 0 --tm dtc --threads 3 bank --transfers 60 --crash-at after-decision --crash-transfer 40 &&
+drive threads-crash 3 --tm dtc --threads 3 bank --transfers 60 --crash-at after-decision --crash-transfer 40 &&
   expect threads-crash "^-- crash after-decision of transfer 40"
 drive threads-crash-recover 0 --tm mq bank-recover &&
   expect threads-crash-recover "bank-recover: [1-9][0-9]* branch\(es\) in doubt: [0-9]+ committed, [0-9]+ rolled back, 0 failed"

@@ -222,11 +222,13 @@ fi
 for bits in 32 64; do
   zip="$packages/zpor8dtc23-${version}-win$bits.zip"
   [ -f "$zip" ] || continue
-  unzip -Z1 "$zip" | grep -v '/$' | sed 's|^[^/]*/||' >"$work/zip$bits.list"
+  # The files sit at the top of the zip: unzipped into the folder the guide
+  # and register-dtc.reg name, the DLL is where the registration says.
+  unzip -Z1 "$zip" | grep -v '/$' >"$work/zip$bits.list"
   compare "$(basename "$zip")" windows-zip.txt "$work/zip$bits.list"
   mkdir -p "$work/zip$bits"
   unzip -q "$zip" -d "$work/zip$bits"
-  top="$work/zip$bits/zpor8dtc23-${version}-win$bits"
+  top="$work/zip$bits"
   if [ "$bits" = 64 ]; then format=pei-x86-64 tools=x86_64-w64-mingw32; else format=pei-i386 tools=i686-w64-mingw32; fi
   for file in zpor8dtc23.dll zptrace.dll xadriver.exe; do
     [ -f "$top/$file" ] || continue
@@ -254,6 +256,13 @@ for bits in 32 64; do
     ok "win$bits: register-dtc.reg writes the key a $bits-bit DTC reads"
   else
     fail "win$bits: register-dtc.reg lacks the key a $bits-bit DTC reads"
+  fi
+  # Each word size its own folder, so that both fit on one 64-bit host.
+  if [ "$bits" = 64 ]; then folder='C:\\\\zpor8dtc23\\\\'; else folder='C:\\\\zpor8dtc23-32\\\\'; fi
+  if grep -q "^\"zpor8dtc23.dll\"=\"${folder}zpor8dtc23.dll\"" "$top/register-dtc.reg" 2>/dev/null; then
+    ok "win$bits: register-dtc.reg names the $bits-bit folder of the guide"
+  else
+    fail "win$bits: register-dtc.reg does not name ${folder}zpor8dtc23.dll"
   fi
 done
 

@@ -255,6 +255,72 @@ TEST(DriverText, ScenariosNameTheirRmidAndOpenString) {
   }
 }
 
+// A printed command must reach the program as the words it was built from.
+TEST(DriverText, ShellWordsSurviveTheirShell) {
+  const struct {
+    const char* word;
+    const char* posix;
+    const char* cmd;
+  } rows[] = {
+      {"plain-word_1.2", "plain-word_1.2", "plain-word_1.2"},
+      {"C:\\zp\\zpor8dtc23.dll", "'C:\\zp\\zpor8dtc23.dll'", "C:\\zp\\zpor8dtc23.dll"},
+      {"C:\\Program Files\\zp\\xadriver.exe", "'C:\\Program Files\\zp\\xadriver.exe'",
+       "\"C:\\Program Files\\zp\\xadriver.exe\""},
+      {"ORACLE_XA+Acc=P/scott/****+DB=a b", "'ORACLE_XA+Acc=P/scott/****+DB=a b'",
+       "\"ORACLE_XA+Acc=P/scott/****+DB=a b\""},
+      {"a&b|c<d>e^f(g)", "'a&b|c<d>e^f(g)'", "\"a&b|c<d>e^f(g)\""},
+      {"it's", "'it'\\''s'", "\"it's\""},
+      {"say \"hi\"", "'say \"hi\"'", "^\"say \\^\"hi\\^\"^\""},
+      {"100%&!", "'100%&!'", "^\"100^%^&^!^\""},
+      {"trailing\\ ", "'trailing\\ '", "\"trailing\\ \""},
+      {"ends in \\", "'ends in \\'", "\"ends in \\\\\""},
+      {"", "''", "\"\""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(posixShellWord(row.word), row.posix) << "posix: " << row.word;
+    EXPECT_EQ(cmdShellWord(row.word), row.cmd) << "cmd: " << row.word;
+  }
+}
+
+// The hint recover --list prints repeats every option the call needs, and
+// never shows a password.
+TEST(DriverText, RecoverHintRepeatsTheCall) {
+  const struct {
+    const char* row;
+    bool openGiven;
+    const char* openFile;
+    const char* open;
+    bool dtc;
+    const char* wanted;  // in the command line
+    const char* never;
+  } rows[] = {
+      {"default open", false, "", "", true, "--rmid 7 recover --commit 1:aa:bb", "--open"},
+      {"open file", true, "my open.txt", "ORACLE_XA+Acc=P/u/secret", true,
+       "--open-file 'my open.txt' recover", "secret"},
+      {"open, no password", true, "", "ORACLE_XA+DB=x+SqlNet=y", false,
+       "--tm mq --rmid 7 --open ORACLE_XA+DB=x+SqlNet=y recover", "--open-file"},
+      {"open with password", true, "", "ORACLE_XA+Acc=P/u/secret", true,
+       "--open-file OPEN-FILE recover", "secret"},
+  };
+  for (const auto& row : rows) {
+    RecoverCall call;
+    call.driver = "xadriver";
+    call.module = "/lib/zp.so";
+    call.dtc = row.dtc;
+    call.rmid = 7;
+    call.openGiven = row.openGiven;
+    call.openFile = row.openFile;
+    call.open = row.open;
+    const std::string hint = recoverHint(call, "1:aa:bb");
+#ifndef _WIN32
+    EXPECT_NE(hint.find(std::string("xadriver --module /lib/zp.so ")), std::string::npos)
+        << row.row;
+    EXPECT_NE(hint.find(row.wanted), std::string::npos) << row.row << ": " << hint;
+#endif
+    EXPECT_EQ(hint.find(row.never), std::string::npos) << row.row << ": " << hint;
+  }
+}
+
 }  // namespace
 }  // namespace xadriver
 }  // namespace zp

@@ -1,6 +1,7 @@
 #include "tools/xadriver/advice.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -59,16 +60,6 @@ std::string clientValueProblem(const std::string& keyword, const std::string& wr
   return "";
 }
 
-namespace {
-
-std::string environment(const char* name) {
-  char buffer[512];
-  const size_t length = platform::environmentGet(name, buffer, sizeof buffer);
-  return length > 0 && length < sizeof buffer ? std::string(buffer) : std::string();
-}
-
-}  // namespace
-
 std::vector<Finding> checkRepeatedClientOptions(const std::string& openString) {
   std::vector<Finding> findings;
   if (openString.size() < 9) return findings;
@@ -126,17 +117,107 @@ Finding checkTraceFile(const std::string& file) {
 std::string checkScopeNote() {
 #ifdef _WIN32
   const std::string search = "PATH";
-  const std::string account = environment("USERNAME");
 #else
   const std::string search = "LD_LIBRARY_PATH";
-  std::string account = environment("USER");
-  if (account.empty()) account = environment("LOGNAME");
 #endif
+  // The account the process really runs as, not what $USER or %USERNAME%
+  // claim.
+  char account[256];
+  const bool known = platform::processAccountName(account, sizeof account) > 0;
   return "this check runs in its own process (pid " + std::to_string(platform::currentProcessId()) +
-         ", account " + (account.empty() ? std::string("unknown") : account) +
+         ", account " + (known ? std::string(account) : std::string("unknown")) +
          ") with this shell's " + search +
          " and current folder; a service (DTC, a queue manager) loads the module with its own "
          "search path, folder and account, which may differ";
+}
+
+namespace {
+
+bool allIn(const std::string& word, const char* extra) {
+  if (word.empty()) return false;
+  for (char c : word) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!plain && std::strchr(extra, c) == nullptr) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string posixShellWord(const std::string& word) {
+  if (allIn(word, "_@%+=:,./-")) return word;
+  // Inside single quotes nothing is special; a quote itself ends them, is
+  // given escaped, and they start again.
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+std::string cmdShellWord(const std::string& word) {
+  if (allIn(word, "_@+=:,./-\\")) return word;
+  // The C runtime's rules first: the word in double quotes, a quote inside
+  // as \", the backslashes before a quote (or the closing one) doubled.
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  quoted += '"';
+  // Between double quotes cmd.exe takes & | < > ^ ( ) as they are, but not
+  // a quote inside (it ends the quoted part) nor % and ! (variables). Then
+  // every character cmd.exe reads specially gets its escape ^, quotes too,
+  // so that cmd.exe never reads a quoted part and passes the line on as it
+  // was meant.
+  if (word.find_first_of("\"%!") == std::string::npos) return quoted;
+  std::string escaped;
+  for (char c : quoted) {
+    if (std::strchr("^&|<>()%!\"", c) != nullptr) escaped += '^';
+    escaped += c;
+  }
+  return escaped;
+}
+
+std::string shellCommand(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) {
+#ifdef _WIN32
+    line += (line.empty() ? "" : " ") + cmdShellWord(word);
+#else
+    line += (line.empty() ? "" : " ") + posixShellWord(word);
+#endif
+  }
+  return line;
+}
+
+std::string recoverHint(const RecoverCall& call, const std::string& xid) {
+  std::vector<std::string> words = {call.driver, "--module", call.module};
+  if (!call.dtc) words.insert(words.end(), {"--tm", "mq"});
+  words.insert(words.end(), {"--rmid", std::to_string(call.rmid)});
+  std::string text;
+  if (!call.openFile.empty()) {
+    words.insert(words.end(), {"--open-file", call.openFile});
+  } else if (call.openGiven && maskPassword(call.open) != call.open) {
+    // The password stays off the screen: the line names a file to hold the
+    // open string instead.
+    text +=
+        "(the open string holds a password: write it into a file, one line, and give that "
+        "file for OPEN-FILE)\n";
+    words.insert(words.end(), {"--open-file", "OPEN-FILE"});
+  } else if (call.openGiven) {
+    words.insert(words.end(), {"--open", call.open});
+  }
+  words.insert(words.end(), {"recover", "--commit", xid});
+  text += "   " + shellCommand(words) + "\n";
+  return "resolve one with this (the first listed; --rollback or --forget in place of --commit, "
+         "another XID as listed):\n" +
+         text;
 }
 
 std::string adviceAfterFailedOpen(const std::string& driver, const std::string& moduleFile,
@@ -152,12 +233,10 @@ std::string adviceAfterFailedOpen(const std::string& driver, const std::string& 
   text += "--   the open string's options (account P/user/password, numbers, no option twice);\n";
   text += "--   in a service, set ZPXA_LOG=FILE for the module's own log of what it loaded.\n";
   text += "-- Run this to see which of them fails (the password is not needed):\n";
-  // Quoted for a POSIX shell: each quote inside becomes '\''.
-  std::string quoted;
-  for (char c : maskPassword(openString))
-    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  text += "   " + driver + " --module " + moduleFile + (dtc ? "" : " --tm mq") + " check --open '" +
-          quoted + "'\n";
+  std::vector<std::string> words = {driver, "--module", moduleFile};
+  if (!dtc) words.insert(words.end(), {"--tm", "mq"});
+  words.insert(words.end(), {"check", "--open", maskPassword(openString)});
+  text += "   " + shellCommand(words) + "\n";
   return text;
 }
 

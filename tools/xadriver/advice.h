@@ -10,6 +10,11 @@
 namespace zp {
 namespace xadriver {
 
+// The driver's exit status after a simulated crash (--crash-at), which ends
+// the process at once on purpose: distinct from 0 (every result as
+// expected), 1 (one was not) and 2 (wrong arguments).
+constexpr int kExitSimulatedCrash = 3;
+
 enum class Verdict { kOk, kInfo, kWarn, kFail };
 
 struct Finding {
@@ -36,6 +41,33 @@ Finding checkTraceFile(const std::string& file);
 // library search path, current folder and account, which need not be a
 // service's.
 std::string checkScopeNote();
+
+// One word of a command line, quoted so that the shell gives the program
+// exactly that word: for a POSIX shell (sh, bash) and for cmd.exe with the
+// C runtime's argument rules (mingw and MSVC programs). Words of letters,
+// digits and _@%+=:,./- (and \ on cmd.exe) stay bare.
+std::string posixShellWord(const std::string& word);
+std::string cmdShellWord(const std::string& word);
+// The words joined into one line for the shell of this platform (cmd.exe on
+// Windows, sh elsewhere).
+std::string shellCommand(const std::vector<std::string>& words);
+
+// The line recover --list prints after the branches: the command that
+// commits the first one, with every option it needs (the module, the
+// transaction manager, the rmid, and the open string as it was given: its
+// file by --open-file, or by --open when it holds no password). When it was
+// given by --open and holds a password, it is shown masked and a line before
+// it says to give it by --open-file instead.
+struct RecoverCall {
+  std::string driver;
+  std::string module;
+  bool dtc = true;
+  int rmid = 1;
+  bool openGiven = false;  // --open or --open-file was given
+  std::string openFile;    // the --open-file argument, or ""
+  std::string open;        // the --open argument
+};
+std::string recoverHint(const RecoverCall& call, const std::string& xid);
 
 // Printed after an xa_open that failed: what to check, and the check command
 // that examines this setup (the open string shown masked: the check needs no

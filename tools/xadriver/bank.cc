@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/bank_sql.h"
 #include "tools/xadriver/session.h"
 #include "tools/xadriver/tm_log.h"
@@ -520,7 +521,7 @@ class Transfer {
     std::printf("-- crash %s of transfer %d: the process ends here (no phase two, no close)\n",
                 kBankCrashPoints[point], number_);
     std::fflush(stdout);
-    std::_Exit(0);
+    std::_Exit(kExitSimulatedCrash);
   }
 
   const BankRun& run_;

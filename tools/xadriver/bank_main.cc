@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/bank.h"
-#include "tools/xadriver/module_path.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/script.h"
 #include "zp_version.h"
@@ -50,9 +50,9 @@ const char kUsage[] =
     "                    (default 1)\n"
     "  --transfers N     the number of transfers (default 100)\n"
     "  --log FILE        the transaction manager's log (default xabank.log)\n"
-    "  --crash-at POINT  end the process at once at POINT of one transfer:\n"
-    "                    after-first-prepare, after-prepare, after-decision or\n"
-    "                    after-first-commit\n"
+    "  --crash-at POINT  end the process at once (exit status 3) at POINT of one\n"
+    "                    transfer: after-first-prepare, after-prepare,\n"
+    "                    after-decision or after-first-commit\n"
     "  --crash-transfer K  the transfer that crashes (default 1)\n"
     "  --setup           fresh tables, even when they exist\n"
     "  --help            this text\n"
@@ -133,7 +133,7 @@ int runMain(int argc, char** argv) {
   if (command.empty()) usageError("no command given: bank, bank-recover or verify");
   if (command != "bank" && command != "bank-recover" && command != "verify")
     usageError("unknown command " + shown(command));
-  if (bank.module.empty()) bank.module = defaultModule(argv[0]);
+  if (bank.module.empty()) bank.module = defaultModuleFile(argv[0]);
   // The module's open-string filter upper-cases in the code page, in this
   // process as in the module.
   platform::codePageSelect();

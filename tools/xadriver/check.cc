@@ -7,6 +7,7 @@
 #include <fstream>
 #include <vector>
 
+#include "module/diag_log.h"
 #include "platform/platform.h"
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/dtc_registry.h"
@@ -18,6 +19,16 @@
 namespace zp {
 namespace xadriver {
 namespace {
+
+// Windows has a machine registry, and its library search starts in the
+// folder of the process's program.
+#ifdef _WIN32
+constexpr bool kHasMachineRegistry = true;
+constexpr bool kSearchesProgramFolder = true;
+#else
+constexpr bool kHasMachineRegistry = false;
+constexpr bool kSearchesProgramFolder = false;
+#endif
 
 class Findings {
  public:
@@ -415,6 +426,131 @@ void checkTraceLibrary(const std::string& file, Findings* findings) {
   }
 }
 
+// A limit as the module reads it: a whole number of bytes, from a string or
+// a number value; "" when it is not one.
+std::string limitProblem(const std::string& text) {
+  if (text.empty() || text.size() > 19) return "not a whole number of bytes";
+  for (char c : text) {
+    if (c < '0' || c > '9') return "not a whole number of bytes";
+  }
+  return "";
+}
+
+// Where one diagnostic-log setting comes from, for the report.
+struct DiagSetting {
+  std::string value;
+  bool found = false;
+  std::string kind;  // " (REG_SZ)", " (a number)" or ""
+};
+
+DiagSetting registrySetting(const char* name) {
+  DiagSetting setting;
+  char buffer[1024];
+  switch (platform::registryReadMachineText(kDiagRegistryKey, name, buffer, sizeof buffer)) {
+    case platform::RegistryKind::kString:
+      setting = {buffer, true, " (a string)"};
+      break;
+    case platform::RegistryKind::kNumber:
+      setting = {buffer, true, " (a number)"};
+      break;
+    case platform::RegistryKind::kOther:
+      setting = {"", true, " (neither a string nor a number: ignored)"};
+      break;
+    case platform::RegistryKind::kAbsent:
+      break;
+  }
+  return setting;
+}
+
+// The module's diagnostic log as a process with this environment would get
+// it: the environment's ZPXA_LOG wins, else (Windows) the registry's
+// LogFile. Says where each setting comes from and whether the file's folder
+// exists, since the module cannot say so anywhere when it does not.
+void checkDiagLogSettings(Findings* findings) {
+  const std::string file = environment(kDiagLogVariable);
+  const std::string where =
+      std::string("HKLM\\") + kDiagRegistryKey + (sizeof(void*) == 4 ? " (the 32-bit view)" : "");
+  const DiagSetting registryFile = registrySetting(kDiagRegistryFile);
+  std::string path, level, limit, origin;
+  if (!file.empty()) {
+    path = file;
+    level = environment(kDiagLevelVariable);
+    limit = environment(kDiagLimitVariable);
+    origin = std::string("the environment (") + kDiagLogVariable + ")";
+    if (registryFile.found && !registryFile.value.empty())
+      findings->info("diagnostic log: " + where + " also names " + registryFile.value +
+                     ", which a process without " + kDiagLogVariable + " (a service) uses instead");
+  } else if (registryFile.found && !registryFile.value.empty()) {
+    path = registryFile.value;
+    level = registrySetting(kDiagRegistryLevel).value;
+    const DiagSetting registryLimit = registrySetting(kDiagRegistryLimit);
+    limit = registryLimit.value;
+    origin = where + " LogFile" + registryFile.kind;
+    if (registryLimit.found && !registryLimit.value.empty())
+      origin += ", LogLimit" + registryLimit.kind;
+  } else {
+    findings->info(std::string("diagnostic log: off (no ") + kDiagLogVariable +
+                   " in this environment" +
+                   (kHasMachineRegistry ? ", no LogFile under " + where : std::string()) + ")");
+    return;
+  }
+  const bool verbose = level == "verbose" || level == "2";
+  std::string text =
+      "diagnostic log: " + path + " from " + origin + ", level " + (verbose ? "verbose" : "normal");
+  if (limit.empty()) {
+    text += ", limit the default " + std::to_string(kDiagDefaultLimit) + " bytes";
+  } else if (limitProblem(limit).empty()) {
+    text += ", limit " + limit + " bytes";
+  } else {
+    findings->warn("diagnostic log: the limit \"" + limit + "\" is " + limitProblem(limit) +
+                   ": the default " + std::to_string(kDiagDefaultLimit) + " bytes holds");
+  }
+  std::error_code error;
+  const std::filesystem::path log(path);
+  const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
+  if (!std::filesystem::is_directory(folder, error)) {
+    findings->warn(text + "; its folder " + folder.string() +
+                   " does not exist: the module writes no log and cannot say so; create the "
+                   "folder, writable by the service's account");
+  } else if (log.is_relative()) {
+    findings->warn(text +
+                   "; a relative name: the host process resolves it from its own current "
+                   "folder; give a full path");
+  } else {
+    findings->ok(text + "; its folder exists (the service's account must be able to write it)");
+  }
+}
+
+// Where a trace library named without a folder was found by this process
+// (the file the system loaded): the host's own search starts in its
+// program's folder, not the driver's, so a library found beside the driver
+// is the classic mistake.
+void reportTraceLibraryLocation(const std::string& file, const std::string& programDir,
+                                Findings* findings) {
+  if (file.find_first_of("/\\") != std::string::npos) return;
+  char reason[512];
+  platform::Library* library = platform::libraryLoadExplained(file.c_str(), reason, sizeof reason);
+  if (library == nullptr) return;  // reported with the library's other findings
+  char loaded[1024];
+  std::string found = platform::libraryFilePath(library, loaded, sizeof loaded) > 0
+                          ? std::string(loaded)
+                          : findInSearch(file, searchFolders(programDir));
+  const std::string name = maskPassword(file);
+  const std::string service =
+      "a service's search (its program's folder, the system folders, its current folder, its "
+      "PATH) may differ: give the full path";
+  std::error_code error;
+  const std::filesystem::path beside = std::filesystem::path(programDir) / file;
+  if (kSearchesProgramFolder && !found.empty() &&
+      std::filesystem::equivalent(beside, found, error)) {
+    findings->warn("the trace library " + name + " is named without a folder and was found at " +
+                   found + ", beside xadriver itself, which a host does not search; " + service);
+  } else {
+    findings->info("the trace library " + name + " is named without a folder: this process found " +
+                   (found.empty() ? std::string("it") : "it at " + found) + "; " + service);
+  }
+}
+
 }  // namespace
 
 int runCheck(const CheckRequest& request) {
@@ -428,7 +564,11 @@ int runCheck(const CheckRequest& request) {
     if (traceLibrary.empty() && trace_options_dll_name() != nullptr)
       traceLibrary = trace_options_dll_name();
   }
-  if (!traceLibrary.empty()) checkTraceLibrary(traceLibrary, &findings);
+  if (!traceLibrary.empty()) {
+    checkTraceLibrary(traceLibrary, &findings);
+    reportTraceLibraryLocation(traceLibrary, request.programDir, &findings);
+  }
+  checkDiagLogSettings(&findings);
   if (request.dtcRegistry) {
     for (const Finding& finding : checkDtcRegistration(request.moduleFile, request.programDir))
       findings.add(finding);

@@ -31,8 +31,13 @@ std::vector<Finding> checkDtcRegistration(const std::string& moduleFile,
 
 // xadriver [--module FILE] register-dtc [--dry-run]: writes (or, with
 // --dry-run, only prints) the XADLL value for the module. Returns the exit
-// status: 0 done, 1 refused (no registry, no rights), 2 wrong arguments.
+// status: 0 done, 1 refused (no registry, no rights), 2 wrong arguments or
+// a module file that does not exist.
 int runRegisterDtc(int argc, char** argv);
+// xadriver [--module FILE] unregister-dtc [--dry-run]: deletes (prints the
+// reg delete command for) the XADLL value of the module's file name; the
+// file need not exist. The same exit statuses.
+int runUnregisterDtc(int argc, char** argv);
 
 }  // namespace xadriver
 }  // namespace zp

@@ -14,8 +14,8 @@
 #include "tools/xadriver/advice.h"
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/dtc_registry.h"
-#include "tools/xadriver/module_path.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/recover.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
@@ -31,12 +31,15 @@ const char kUsage[] =
     "usage: xadriver [options] run SCENARIO\n"
     "       xadriver [options] script FILE\n"
     "       xadriver [options] check\n"
+    "       xadriver [options] recover --list | --commit XID | --rollback XID | --forget XID\n"
+    "       xadriver [--module FILE] register-dtc | unregister-dtc [--dry-run]\n"
+    "       xadriver --help | --version\n"
     "\n"
     "Drives an XA switch module as a transaction manager would and prints each call\n"
     "with its arguments, its result, the client thread it ran on (when the client\n"
     "reports it) and its duration. Exit status: 0 when every result was the one\n"
     "expected, 1 when one was not (or a check failed, or the module is unusable),\n"
-    "2 for wrong arguments.\n"
+    "2 for wrong arguments, 3 after a simulated crash (--crash-at).\n"
     "\n"
     "options:\n"
     "  --module FILE     the switch module (default: the project's, beside the driver\n"
@@ -97,9 +100,14 @@ const char kUsage[] =
     "with the open string, lists the branches it holds in doubt (each XID as\n"
     "FORMAT:GTRID:BQUAL in hex, to paste back), or resolves one of them.\n"
     "\n"
+    "check also reports the module's diagnostic-log settings (ZPXA_LOG... in this\n"
+    "environment and, on Windows, LogFile, LogLevel, LogLimit under\n"
+    "HKLM\\SOFTWARE\\zpor8dtc23) and warns when the log's folder is missing.\n"
     "check --dtc: also DTC's XADLL registry value for the module and whether XA\n"
     "transactions are enabled (Windows). register-dtc [--dry-run]: writes (prints)\n"
-    "the XADLL value for the module.\n";
+    "the XADLL value for the module, whose file must exist (exit status 2 when\n"
+    "not). unregister-dtc [--dry-run]: deletes (prints the reg delete command for)\n"
+    "that value.\n";
 
 // The bank's commands, which moved to xabank: a call with one of them is
 // answered with the command to use instead.
@@ -249,7 +257,10 @@ Options parseOptions(int argc, char** argv) {
       words.push_back(arg);
     }
   }
-  if (words.empty()) usageError("no command given: run, script or check");
+  if (words.empty())
+    usageError(
+        "no command given: run, script, check, recover, register-dtc "
+        "or unregister-dtc");
   options.command = words[0];
   if (options.command == "check") {
     if (words.size() != 1) usageError(options.command + " takes no further arguments");
@@ -350,19 +361,7 @@ bool runScenario(const Target& target, const ClientProbe& probe, const Options& 
 
 int runMain(int argc, char** argv) {
   const std::string command = commandWord(argc, argv);
-  if (command == "recover") {
-    // recover takes the same default module as the other commands: the
-    // installed one for an installed driver (its own default is the folder
-    // of argv[0], which a driver started through PATH does not have).
-    std::vector<char*> args(argv, argv + argc);
-    bool hasModule = false;
-    for (int i = 1; i < argc; ++i) hasModule = hasModule || std::string(argv[i]) == "--module";
-    std::string module = defaultModule(argv[0]);
-    std::string option = "--module";
-    if (!hasModule) args.insert(args.begin() + 1, {&option[0], &module[0]});
-    args.push_back(nullptr);
-    return runRecover(static_cast<int>(args.size()) - 1, args.data());
-  }
+  if (command == "recover") return runRecover(argc, argv);
   if (command == "register-dtc") return runRegisterDtc(argc, argv);
   if (isBankCommand(bankCommandWord(argc, argv))) {
     std::fprintf(stderr,
@@ -370,9 +369,10 @@ int runMain(int argc, char** argv) {
                  "options and command (xabank --help)\n");
     return kExitUsage;
   }
+  if (command == "unregister-dtc") return runUnregisterDtc(argc, argv);
   const Options parsed = parseOptions(argc, argv);
   Options options = parsed;
-  if (options.module.empty()) options.module = defaultModule(argv[0]);
+  if (options.module.empty()) options.module = defaultModuleFile(argv[0]);
   // The module's open-string filter is used in this process too; it upper-
   // cases in the code page, as the module does once it is loaded.
   platform::codePageSelect();

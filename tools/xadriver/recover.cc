@@ -6,7 +6,9 @@
 #include <iostream>
 #include <vector>
 
+#include "tools/xadriver/advice.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
 #include "tools/xadriver/xa_names.h"
@@ -31,6 +33,8 @@ struct RecoverOptions {
   std::string module;
   bool dtc = true;
   std::string open = kDefaultOpen;
+  bool openGiven = false;
+  std::string openFile;  // for the printed hint
   int rmid = 1;
   std::string action;  // "list", "commit", "rollback", "forget"
   XID xid = {};
@@ -108,10 +112,13 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
       options.dtc = tm == "dtc";
     } else if (arg == "--open") {
       options.open = value();
+      options.openGiven = true;
       if (options.open.find_first_of("\r\n") != std::string::npos)
         usage("--open: the open string holds a line break");
     } else if (arg == "--open-file") {
-      options.open = readOpenFile(value());
+      options.openFile = value();
+      options.openGiven = true;
+      options.open = readOpenFile(options.openFile);
       if (options.open.find('\r') != std::string::npos)
         usage("--open-file: the open string holds a carriage return");
     } else if (arg == "--rmid") {
@@ -201,17 +208,7 @@ std::string commandWord(int argc, char** argv) {
 
 int runRecover(int argc, char** argv) {
   RecoverOptions options = parseRecoverOptions(argc, argv);
-  if (options.module.empty()) {
-    const std::string self = argv[0];
-    const size_t slash = self.find_last_of("/\\");
-    const std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
-#ifdef _WIN32
-    options.module = "zpor8dtc23.dll";
-    (void)dir;
-#else
-    options.module = dir + "/libzpor8dtc23.so";
-#endif
-  }
+  if (options.module.empty()) options.module = defaultModuleFile(argv[0]);
   Target target;
   std::string error;
   if (!loadTarget(options.module, options.dtc, &target, &error)) {
@@ -240,8 +237,15 @@ int runRecover(int argc, char** argv) {
       for (const XID& xid : listed)
         std::printf("  %s    (%s)\n", xidToHex(xid).c_str(), describeXid(xid).c_str());
       if (!listed.empty()) {
-        std::printf("resolve one with: %s --rmid %d%s recover --commit|--rollback|--forget XID\n",
-                    argv[0], options.rmid, options.dtc ? "" : " --tm mq");
+        RecoverCall call;
+        call.driver = argv[0];
+        call.module = options.module;
+        call.dtc = options.dtc;
+        call.rmid = options.rmid;
+        call.openGiven = options.openGiven;
+        call.openFile = options.openFile;
+        call.open = options.open;
+        std::fputs(recoverHint(call, xidToHex(listed.front())).c_str(), stdout);
       }
     }
   } else {
