@@ -44,7 +44,9 @@ void ignore_notice(void*, const char*) {}
 class PgBackend : public Backend {
  public:
   PgBackend(PGconn* connection, unsigned long database)
-      : connection_(connection), database_(database) {
+      : connection_(connection),
+        database_(database),
+        tells_read_only_(PQserverVersion(connection) >= 130000) {
     PQsetNoticeProcessor(connection_, ignore_notice, nullptr);
   }
   ~PgBackend() override { PQfinish(connection_); }
@@ -101,7 +103,20 @@ class PgBackend : public Backend {
     return outcome.tag == done_tag ? XA_OK : XA_RBROLLBACK;
   }
 
+  // A branch to which the server assigned no transaction id wrote nothing
+  // and locked no row: it is committed at once and answers XA_RDONLY, so
+  // that nothing stays in doubt for it. (Its transaction-level advisory
+  // locks end here too.) After a failed statement the question fails, and
+  // PREPARE TRANSACTION answers the rollback as before.
   int prepare(const XID& xid) override {
+    if (tells_read_only_ && PQtransactionStatus(connection_) == PQTRANS_INTRANS) {
+      Outcome unassigned = run("SELECT pg_current_xact_id_if_assigned() IS NULL");
+      if (lost_) return XAER_RMFAIL;
+      if (unassigned.ok && unassigned.column.size() == 1 && unassigned.column[0] == "t") {
+        const int code = finish("COMMIT", "COMMIT");
+        return code == XA_OK ? XA_RDONLY : code;
+      }
+    }
     return finish("PREPARE TRANSACTION '" + gid(xid) + "'", "PREPARE TRANSACTION");
   }
 
@@ -148,6 +163,7 @@ class PgBackend : public Backend {
 
   PGconn* connection_;
   const unsigned long database_;  // the OID of the connection's database
+  const bool tells_read_only_;    // pg_current_xact_id_if_assigned, from version 13
   bool lost_ = false;
 };
 
