@@ -89,7 +89,11 @@ class MyBackend : public Backend {
       : target_(target),
         info_(info),
         server_(target.host + ":" + std::to_string(target.port) + ":" + target.socket) {}
+  // Closing lets a held branch go as any other call does, waiting until the
+  // server has let the session go, so that another connection may complete
+  // the branch at once.
   ~MyBackend() override {
+    settle_prepared();
     take_back();
     if (connected_) mysql_close(connection_);
   }
