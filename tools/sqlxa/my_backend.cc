@@ -5,9 +5,12 @@
 // branch (kept in sqlxa.cc) need nothing of the server.
 //
 // A MariaDB session keeps the branch it prepared: it can start no other, and
-// no other session can complete it, until it disconnects. So after XA PREPARE
-// the connection is made anew in the same MYSQL record, whose address the
-// application holds.
+// no other session can complete it (XA COMMIT and XA ROLLBACK there answer
+// "unknown XID" while XA RECOVER lists it), until it disconnects. So a
+// prepared branch stays on its session for its own commit or rollback, and is
+// let go (the session ended, the MYSQL record, whose address the application
+// holds, connected anew) before anything else: before the connection's next
+// other call, or when another connection of this process must complete it.
 #include <errmsg.h>
 #include <mysql.h>
 #include <mysqld_error.h>
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tools/sqlxa/backend.h"
 #include "tools/sqlxa/xid_text.h"
@@ -28,6 +32,29 @@ namespace {
 
 const unsigned long kMinimumVersion = 100502;  // 10.5.2: prepared branches survive a disconnect
 constexpr int kSessionEndAttempts = 5000;      // about 5 s, 1 ms apart
+
+// A prepared branch a session of this process holds, for another connection
+// that must complete it: it ends the session (which only the session's own
+// thread would do otherwise) and says so in released, so that the holder
+// connects anew before its next use of the record.
+struct Hold {
+  const void* holder;
+  std::string server;  // host, port and socket of the holder's target
+  XID xid;
+  unsigned long session;  // the holding session's id on that server
+  bool released;
+};
+
+struct Holds {
+  std::mutex lock;
+  std::vector<Hold> list;
+};
+
+// Made at first use and never destroyed, as the connections' registry.
+Holds& holds() {
+  static Holds* instance = new Holds;
+  return *instance;
+}
 
 bool is_connection_error(unsigned error) {
   return error == CR_SERVER_GONE_ERROR || error == CR_SERVER_LOST || error == CR_CONNECTION_ERROR ||
@@ -58,8 +85,16 @@ int rollback_reason(unsigned error) {
 
 class MyBackend : public Backend {
  public:
-  MyBackend(const Target& target, const OpenInfo& info) : target_(target), info_(info) {}
+  MyBackend(const Target& target, const OpenInfo& info)
+      : target_(target),
+        info_(info),
+        server_(target.host + ":" + std::to_string(target.port) + ":" + target.socket) {}
+  // Closing lets a held branch go as any other call does, waiting until the
+  // server has let the session go, so that another connection may complete
+  // the branch at once.
   ~MyBackend() override {
+    settle_prepared();
+    take_back();
     if (connected_) mysql_close(connection_);
   }
 
@@ -173,31 +208,80 @@ class MyBackend : public Backend {
   // start no other branch, and no other session can complete it. So the
   // branch is left on the session, and the usual next call, its own commit
   // or rollback, runs there; any other call first lets the branch go by
-  // connecting again (settle_prepared).
+  // connecting again (settle_prepared), and so does another connection of
+  // this process that must complete it (release_elsewhere).
   int prepare(const XID& xid) override {
     const int code = finish(xid, "XA PREPARE " + xid_to_mariadb(xid));
     if (code == XA_OK) {
       pending_ = xid;
       has_pending_ = true;
+      pending_session_ = mysql_thread_id(connection_);
+      Holds& h = holds();
+      std::lock_guard<std::mutex> hold(h.lock);
+      h.list.push_back(Hold{this, server_, xid, pending_session_, false});
     }
     return code;
+  }
+
+  // Takes the held branch out of the list before the session is used again:
+  // true when another connection has ended the session meanwhile.
+  bool take_back() {
+    Holds& h = holds();
+    std::lock_guard<std::mutex> hold(h.lock);
+    for (size_t i = 0; i < h.list.size(); ++i) {
+      if (h.list[i].holder != this) continue;
+      const bool released = h.list[i].released;
+      h.list.erase(h.list.begin() + static_cast<long>(i));
+      return released;
+    }
+    return false;
   }
 
   // Lets the session's prepared branch go, if it holds one: connects again,
   // and returns once the server has let go of the old session, so that any
   // session may complete the branch.
   void settle_prepared() {
-    if (!has_pending_ || lost_) return;
+    if (!has_pending_) return;
     has_pending_ = false;
-    const unsigned long preparing_session = mysql_thread_id(connection_);
+    take_back();
+    if (lost_) return;
     std::string error;
     if (!connect(&error)) {
       // The branch is prepared; the next call on this connection says it is lost.
-      std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n", error.c_str());
+      std::fprintf(stderr, "sqlxa: after xa_prepare: %s\n",
+                   without_secrets(error, target_.secrets).c_str());
       lost_ = true;
       return;
     }
-    wait_for_session_end(preparing_session);
+    wait_for_session_end(pending_session_);
+  }
+
+  // Another session of this process on this server holds xid prepared: ends
+  // that session from here (its own thread may be busy elsewhere or idle for
+  // long) and waits until the server has let it go. False when no session of
+  // this process holds xid.
+  bool release_elsewhere(const XID& xid) {
+    unsigned long session = 0;
+    {
+      Holds& h = holds();
+      std::lock_guard<std::mutex> hold(h.lock);
+      for (Hold& held : h.list) {
+        if (held.holder != this && !held.released && held.server == server_ &&
+            xid_equal(held.xid, xid)) {
+          held.released = true;
+          session = held.session;
+          break;
+        }
+      }
+    }
+    if (session == 0) return false;
+    // A session that ended meanwhile answers "unknown thread": no matter.
+    // Another user's session may not be ended from here: its holder lets
+    // the branch go at its own next call.
+    const unsigned error = run("KILL CONNECTION " + std::to_string(session));
+    if (lost_ || (error != 0 && error != ER_NO_SUCH_THREAD)) return false;
+    wait_for_session_end(session);
+    return true;
   }
 
   bool holds_prepared(const XID& xid) const {
@@ -225,7 +309,8 @@ class MyBackend : public Backend {
       if (gone) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    std::fprintf(stderr, "sqlxa: after xa_prepare: session %lu has not ended\n", session);
+    std::fprintf(stderr, "sqlxa: a session holding a prepared branch (%lu) has not ended\n",
+                 session);
   }
 
   int commit_one_phase(const XID& xid) override {
@@ -243,33 +328,61 @@ class MyBackend : public Backend {
     return error == 0 ? XA_OK : lost_ ? XAER_RMFAIL : XAER_RMERR;
   }
 
-  int complete(const std::string& statement) {
-    unsigned error = run(statement);
+  // The code of XA COMMIT or XA ROLLBACK of a prepared branch from error.
+  int completion_code(unsigned error) const {
     if (error == 0) return XA_OK;
     if (lost_) return XAER_RMFAIL;
     if (error == ER_XAER_NOTA) return XAER_NOTA;
     if (error == ER_XAER_RMFAIL) return XAER_PROTO;
+    // A read-only branch whose session ended: the server rolled its empty
+    // work back and says so, and forgets the branch. Committed or rolled
+    // back, nothing changes: both are done.
+    if (error == ER_XA_RBROLLBACK) return XA_OK;
     return XAER_RMERR;
   }
 
-  int commit_prepared(const XID& xid) override { return complete_prepared("XA COMMIT ", xid); }
-  int rollback_prepared(const XID& xid) override { return complete_prepared("XA ROLLBACK ", xid); }
+  int commit_prepared(const XID& xid) override { return complete_prepared(true, xid); }
+  int rollback_prepared(const XID& xid) override { return complete_prepared(false, xid); }
 
-  // The branch this session prepared is completed here; any other only after
-  // the session has let its own go.
-  int complete_prepared(const char* verb, const XID& xid) {
-    if (holds_prepared(xid)) {
-      const int code = complete(verb + xid_to_mariadb(xid));
-      if (code == XA_OK) {
+  // The branch this session prepared is completed here; any other after this
+  // session has let its own go, and, when a live session holds it, after
+  // that session has let it go too (or, when that session is not this
+  // process's, XA_RETRY for a commit and XAER_RMFAIL for a rollback: the
+  // branch is prepared and stays so, never "unknown").
+  int complete_prepared(bool commit, const XID& xid) {
+    const std::string statement = (commit ? "XA COMMIT " : "XA ROLLBACK ") + xid_to_mariadb(xid);
+    if (holds_prepared(xid) && !take_back()) {
+      const unsigned error = run(statement);
+      if (error == 0) {
         has_pending_ = false;
         return XA_OK;
       }
-      if (lost_) return code;
+      if (lost_) return XAER_RMFAIL;
       // Otherwise the session lets the branch go and a new one asks again.
     }
     settle_prepared();
     if (lost_) return XAER_RMFAIL;
-    return complete(verb + xid_to_mariadb(xid));
+    unsigned error = run(statement);
+    if (error != ER_XAER_NOTA) return completion_code(error);
+    int listed = is_listed(xid);
+    if (listed <= 0) return listed < 0 ? XAER_RMFAIL : XAER_NOTA;
+    if (release_elsewhere(xid)) {
+      error = run(statement);
+      if (error != ER_XAER_NOTA) return completion_code(error);
+      listed = is_listed(xid);
+      if (listed <= 0) return listed < 0 ? XAER_RMFAIL : XAER_NOTA;
+    }
+    return commit ? XA_RETRY : XAER_RMFAIL;
+  }
+
+  // Whether XA RECOVER lists xid: 1 or 0, -1 when it cannot be read.
+  int is_listed(const XID& xid) {
+    std::vector<XID> prepared;
+    if (list_prepared(&prepared) != XA_OK) return -1;
+    for (const XID& one : prepared) {
+      if (xid_equal(one, xid)) return 1;
+    }
+    return 0;
   }
 
   int list_prepared(std::vector<XID>* xids) override {
@@ -315,8 +428,10 @@ class MyBackend : public Backend {
   MYSQL* const connection_ = &record_;
   bool connected_ = false;
   bool lost_ = false;
+  const std::string server_;
   XID pending_{};  // the branch this session prepared and still holds
   bool has_pending_ = false;
+  unsigned long pending_session_ = 0;  // the session that holds it
 };
 
 std::once_flag library_once;

@@ -3,7 +3,9 @@
 #ifndef ZP_TOOLS_SQLXA_OPEN_INFO_H
 #define ZP_TOOLS_SQLXA_OPEN_INFO_H
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace zp {
 namespace sqlxa {
@@ -19,8 +21,12 @@ struct OpenInfo {
 };
 
 // Fills info from an open string. On failure returns false and puts one line
-// saying what is wrong into error (passwords never appear in it).
+// saying what is wrong into error; it quotes nothing of the open string, since
+// a password may be anywhere in a malformed one.
 bool parse_open_info(const std::string& text, OpenInfo* info, std::string* error);
+
+// Whether two open strings ask for the same connection.
+bool same_open_info(const OpenInfo& a, const OpenInfo& b);
 
 enum class DatabaseKind { kPostgres, kMariaDb };
 
@@ -35,16 +41,35 @@ struct Target {
   std::string password;
   std::string database;
   std::string socket;
+  // What of the URI may be a password (the text after the user's ':', raw
+  // and decoded, and libpq's password), for taking out of the messages of
+  // the servers and client libraries.
+  std::vector<std::string> secrets;
 };
 
-// Parses "mariadb://..." or "postgresql://..." / "postgres://...". The
-// PostgreSQL form is checked by libpq when connecting.
+// Parses "mariadb://..." or "postgresql://..." / "postgres://..." (the latter
+// checked by libpq's parser). Errors quote nothing of the URI.
 bool parse_target(const std::string& uri, Target* target, std::string* error);
 
-// Looks name up (letter case ignored) in the connections file named by
-// ZPSQLXA_CONNECTIONS: "NAME = URI" lines, '#' starts a comment line, blank
-// lines are skipped. Any malformed line fails the whole file.
+// The largest connections file read.
+constexpr size_t kMaxConnectionsFile = 1 << 20;
+
+// Looks name up (letter case ignored) in the text of a connections file:
+// "NAME = URI" lines, '#' starts a comment line, blank lines are skipped. Any
+// malformed line fails the whole file. path names the file in errors, which
+// quote nothing of its text.
+bool parse_connections(const std::string& text, const std::string& path, const std::string& name,
+                       Target* target, std::string* error);
+
+// Reads the connections file named by ZPSQLXA_CONNECTIONS (a regular file of
+// at most kMaxConnectionsFile bytes; nothing else is opened for reading, so
+// that a FIFO or a device cannot hang or exhaust the caller) and looks name up
+// in it.
 bool find_connection(const std::string& name, Target* target, std::string* error);
+
+// message with every run of four or more bytes of a secret (a shorter secret:
+// every whole occurrence) replaced by "***".
+std::string without_secrets(const std::string& message, const std::vector<std::string>& secrets);
 
 }  // namespace sqlxa
 }  // namespace zp

@@ -1,9 +1,12 @@
 // A PostgreSQL connection through libpq. A branch is a transaction block
 // (BEGIN) that ends in PREPARE TRANSACTION, COMMIT or ROLLBACK; prepared
 // branches are completed with COMMIT PREPARED / ROLLBACK PREPARED and listed
-// from pg_prepared_xacts of the connection's own database.
+// from pg_prepared_xacts of the connection's own database. Gids name the
+// database (its OID), since the server keeps one gid namespace for all of
+// them; gids of the earlier form, without the database, are still completed.
 #include <libpq-fe.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "tools/sqlxa/backend.h"
@@ -40,7 +43,10 @@ void ignore_notice(void*, const char*) {}
 
 class PgBackend : public Backend {
  public:
-  explicit PgBackend(PGconn* connection) : connection_(connection) {
+  PgBackend(PGconn* connection, unsigned long database)
+      : connection_(connection),
+        database_(database),
+        tells_read_only_(PQserverVersion(connection) >= 130000) {
     PQsetNoticeProcessor(connection_, ignore_notice, nullptr);
   }
   ~PgBackend() override { PQfinish(connection_); }
@@ -73,8 +79,8 @@ class PgBackend : public Backend {
   }
 
   int begin(const XID& xid) override {
-    Outcome known = run("SELECT 1 FROM pg_prepared_xacts WHERE gid = '" + xid_to_gid(xid) +
-                        "' AND database = current_database()");
+    Outcome known = run("SELECT 1 FROM pg_prepared_xacts WHERE gid IN ('" + gid(xid) + "', '" +
+                        xid_to_old_gid(xid) + "') AND database = current_database()");
     if (!known.ok) return lost_ ? XAER_RMFAIL : XAER_RMERR;
     if (!known.column.empty()) return XAER_DUPID;
     if (PQtransactionStatus(connection_) != PQTRANS_IDLE) return XAER_OUTSIDE;
@@ -97,8 +103,21 @@ class PgBackend : public Backend {
     return outcome.tag == done_tag ? XA_OK : XA_RBROLLBACK;
   }
 
+  // A branch to which the server assigned no transaction id wrote nothing
+  // and locked no row: it is committed at once and answers XA_RDONLY, so
+  // that nothing stays in doubt for it. (Its transaction-level advisory
+  // locks end here too.) After a failed statement the question fails, and
+  // PREPARE TRANSACTION answers the rollback as before.
   int prepare(const XID& xid) override {
-    return finish("PREPARE TRANSACTION '" + xid_to_gid(xid) + "'", "PREPARE TRANSACTION");
+    if (tells_read_only_ && PQtransactionStatus(connection_) == PQTRANS_INTRANS) {
+      Outcome unassigned = run("SELECT pg_current_xact_id_if_assigned() IS NULL");
+      if (lost_) return XAER_RMFAIL;
+      if (unassigned.ok && unassigned.column.size() == 1 && unassigned.column[0] == "t") {
+        const int code = finish("COMMIT", "COMMIT");
+        return code == XA_OK ? XA_RDONLY : code;
+      }
+    }
+    return finish("PREPARE TRANSACTION '" + gid(xid) + "'", "PREPARE TRANSACTION");
   }
 
   int commit_one_phase(const XID&) override { return finish("COMMIT", "COMMIT"); }
@@ -108,9 +127,14 @@ class PgBackend : public Backend {
     return outcome.ok ? XA_OK : lost_ ? XAER_RMFAIL : XAER_RMERR;
   }
 
-  int complete(const std::string& sql) {
+  // COMMIT PREPARED or ROLLBACK PREPARED (verb) of xid's gid, or of the
+  // gid of its earlier form when the database has no branch of the first.
+  int complete(const char* verb, const XID& xid) {
     if (PQtransactionStatus(connection_) != PQTRANS_IDLE) return XAER_PROTO;
-    Outcome outcome = run(sql);
+    Outcome outcome = run(verb + ("'" + gid(xid) + "'"));
+    if (!outcome.ok && outcome.sqlstate == "42704" && !lost_) {
+      outcome = run(verb + ("'" + xid_to_old_gid(xid) + "'"));
+    }
     if (outcome.ok) return XA_OK;
     if (lost_) return XAER_RMFAIL;
     if (outcome.sqlstate == "42704") return XAER_NOTA;  // no prepared transaction of that gid
@@ -118,12 +142,8 @@ class PgBackend : public Backend {
     return XAER_RMERR;
   }
 
-  int commit_prepared(const XID& xid) override {
-    return complete("COMMIT PREPARED '" + xid_to_gid(xid) + "'");
-  }
-  int rollback_prepared(const XID& xid) override {
-    return complete("ROLLBACK PREPARED '" + xid_to_gid(xid) + "'");
-  }
+  int commit_prepared(const XID& xid) override { return complete("COMMIT PREPARED ", xid); }
+  int rollback_prepared(const XID& xid) override { return complete("ROLLBACK PREPARED ", xid); }
 
   int list_prepared(std::vector<XID>* xids) override {
     Outcome outcome =
@@ -131,15 +151,19 @@ class PgBackend : public Backend {
             "prepared, gid");
     if (!outcome.ok) return lost_ ? XAER_RMFAIL : XAER_RMERR;
     xids->clear();
-    for (const std::string& gid : outcome.column) {
+    for (const std::string& text : outcome.column) {
       XID xid;
-      if (gid_to_xid(gid, &xid)) xids->push_back(xid);
+      if (gid_to_xid(text, database_, &xid)) xids->push_back(xid);
     }
     return XA_OK;
   }
 
  private:
+  std::string gid(const XID& xid) const { return xid_to_gid(xid, database_); }
+
   PGconn* connection_;
+  const unsigned long database_;  // the OID of the connection's database
+  const bool tells_read_only_;    // pg_current_xact_id_if_assigned, from version 13
   bool lost_ = false;
 };
 
@@ -153,17 +177,8 @@ std::string first_line(const char* text) {
 
 std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& info, int* code,
                                        std::string* error) {
-  char* parse_error = nullptr;
-  PQconninfoOption* parsed = PQconninfoParse(target.uri.c_str(), &parse_error);
-  if (parsed == nullptr) {
-    *error = "bad PostgreSQL URI: " + first_line(parse_error);
-    PQfreemem(parse_error);
-    *code = XAER_INVAL;
-    return nullptr;
-  }
-  PQconninfoFree(parsed);
-
-  // Later keywords override what the URI (expanded from dbname) says.
+  // parse_target has checked the URI with libpq's parser. Later keywords override what the URI
+  // (expanded from dbname) says.
   std::vector<const char*> keys{"dbname", "connect_timeout", "application_name"};
   std::vector<const char*> values{target.uri.c_str(), "10", "sqlxa"};
   if (!info.user.empty()) {
@@ -182,14 +197,22 @@ std::unique_ptr<Backend> open_postgres(const Target& target, const OpenInfo& inf
     *code = XAER_RMERR;
     return nullptr;
   }
-  auto backend = std::make_unique<PgBackend>(connection);
-  Outcome limit = backend->run("SHOW max_prepared_transactions");
-  if (!limit.ok || limit.column.empty()) {
-    *error = "cannot read max_prepared_transactions from PostgreSQL";
+  // The database's OID names it in gids; it stays the same when the
+  // database is renamed.
+  PGresult* settings = PQexec(connection,
+                              "SELECT current_setting('max_prepared_transactions'), oid FROM "
+                              "pg_database WHERE datname = current_database()");
+  const bool read = PQresultStatus(settings) == PGRES_TUPLES_OK && PQntuples(settings) == 1;
+  const std::string limit = read ? PQgetvalue(settings, 0, 0) : "";
+  const unsigned long database = read ? std::strtoul(PQgetvalue(settings, 0, 1), nullptr, 10) : 0;
+  PQclear(settings);
+  auto backend = std::make_unique<PgBackend>(connection, database);
+  if (!read || database == 0) {
+    *error = "cannot read max_prepared_transactions and the database's OID from PostgreSQL";
     *code = XAER_RMERR;
     return nullptr;
   }
-  if (limit.column[0] == "0") {
+  if (limit == "0") {
     *error =
         "the PostgreSQL server has max_prepared_transactions = 0, so it cannot prepare; set it "
         "above 0";

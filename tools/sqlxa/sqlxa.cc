@@ -37,6 +37,7 @@ struct Environment {
 struct Connection {
   int rmid = 0;
   long thread = 0;
+  OpenInfo info;  // what its open string asked for
   std::string db;
   std::unique_ptr<Backend> backend;
   BranchState state = BranchState::kNone;
@@ -133,28 +134,40 @@ int unknown_or_prepared(Connection* c, const XID& xid) {
 
 int sqlxa_open(char* xa_info, int rmid, long flags) {
   if (xa_info == nullptr || flags != TMNOFLAGS) return XAER_INVAL;
-  if (Connection* open = find_connection(rmid)) {
-    if (!open->backend->lost()) return XA_OK;  // already open on this thread
-    remove_connection(open);                   // its server is gone: connect anew
-  }
   OpenInfo info;
   Target target;
   std::string error;
-  if (!parse_open_info(xa_info, &info, &error) || !find_connection(info.sqlnet, &target, &error)) {
+  if (!parse_open_info(xa_info, &info, &error)) {
     report("xa_open", rmid, error);
     return XAER_INVAL;
   }
+  if (Connection* open = find_connection(rmid)) {
+    // Another open string would silently keep the first one's connection.
+    if (!same_open_info(open->info, info)) {
+      report("xa_open", rmid, "the rmid is open on this thread with another open string");
+      return XAER_INVAL;
+    }
+    if (!open->backend->lost()) return XA_OK;  // already open on this thread
+    remove_connection(open);                   // its server is gone: connect anew
+  }
+  if (!find_connection(info.sqlnet, &target, &error)) {
+    report("xa_open", rmid, error);
+    return XAER_INVAL;
+  }
+  if (!info.password.empty()) target.secrets.push_back(info.password);
   int code = XAER_RMERR;
   std::unique_ptr<Backend> backend = target.kind == DatabaseKind::kPostgres
                                          ? open_postgres(target, info, &code, &error)
                                          : open_mariadb(target, info, &code, &error);
   if (backend == nullptr) {
-    report("xa_open", rmid, "connection '" + info.sqlnet + "': " + error);
+    // The servers' and client libraries' messages may quote what the URI holds.
+    report("xa_open", rmid, without_secrets(error, target.secrets));
     return code;
   }
   auto connection = std::make_unique<Connection>();
   connection->rmid = rmid;
   connection->thread = current_thread();
+  connection->info = info;
   connection->db = info.db;
   connection->backend = std::move(backend);
   Registry& r = registry();

@@ -1,6 +1,7 @@
-// XIDs as PostgreSQL gids and MariaDB hex literals. The gid form is canonical:
-// decoding accepts exactly what encoding produces, so a gid that decodes is
-// one this library wrote, and decoding then encoding gives the same text.
+// XIDs as PostgreSQL gids and MariaDB hex literals. The gid forms are
+// canonical: decoding accepts exactly what encoding produces, so a gid that
+// decodes is one this library wrote, and decoding then encoding gives the same
+// text.
 #include "tools/sqlxa/xid_text.h"
 
 #include <cstring>
@@ -9,9 +10,12 @@ namespace zp {
 namespace sqlxa {
 namespace {
 
-const char kGidPrefix[] = "zx1.";
+// Version 2 names the database (by OID) as well; version 1 is read only.
+const char kGidPrefix[] = "zx2.";
+const char kOldGidPrefix[] = "zx1.";
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 const long kMaxFormatId = 0x7fffffff;
+const unsigned long kMaxDatabase = 0xffffffffUL;
 
 std::string base64url(const char* data, long length) {
   std::string out;
@@ -62,17 +66,51 @@ bool unbase64url(const std::string& text, std::string* out) {
   return (value & ((1u << bits) - 1)) == 0;
 }
 
-// A decimal number without sign or leading zeros, at most kMaxFormatId.
-bool parse_format_id(const std::string& text, long* value) {
+// A decimal number without sign or leading zeros, at most limit.
+bool parse_number(const std::string& text, unsigned long long limit, unsigned long long* value) {
   if (text.empty() || text.size() > 10 || (text[0] == '0' && text.size() > 1)) return false;
-  long result = 0;
+  unsigned long long result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    result = result * 10 + (c - '0');
+    result = result * 10 + static_cast<unsigned long long>(c - '0');
   }
-  if (result > kMaxFormatId) return false;
+  if (result > limit) return false;
   *value = result;
   return true;
+}
+
+// "<formatID>.<gtrid>.<bqual>", the part of a gid after its prefix.
+bool parse_xid_part(const std::string& text, XID* xid) {
+  size_t dot1 = text.find('.');
+  if (dot1 == std::string::npos) return false;
+  size_t dot2 = text.find('.', dot1 + 1);
+  if (dot2 == std::string::npos || text.find('.', dot2 + 1) != std::string::npos) return false;
+  unsigned long long format_id = 0;
+  std::string gtrid;
+  std::string bqual;
+  if (!parse_number(text.substr(0, dot1), kMaxFormatId, &format_id) ||
+      !unbase64url(text.substr(dot1 + 1, dot2 - dot1 - 1), &gtrid) ||
+      !unbase64url(text.substr(dot2 + 1), &bqual) || gtrid.empty() || gtrid.size() > MAXGTRIDSIZE ||
+      bqual.size() > MAXBQUALSIZE) {
+    return false;
+  }
+  XID result{};
+  result.formatID = static_cast<long>(format_id);
+  result.gtrid_length = static_cast<long>(gtrid.size());
+  result.bqual_length = static_cast<long>(bqual.size());
+  std::memcpy(result.data, gtrid.data(), gtrid.size());
+  std::memcpy(result.data + gtrid.size(), bqual.data(), bqual.size());
+  *xid = result;
+  return true;
+}
+
+std::string xid_part(const XID& xid) {
+  return std::to_string(xid.formatID) + "." + base64url(xid.data, xid.gtrid_length) + "." +
+         base64url(xid.data + xid.gtrid_length, xid.bqual_length);
+}
+
+bool starts_with(const std::string& text, const char* prefix) {
+  return text.compare(0, std::strlen(prefix), prefix) == 0;
 }
 
 std::string hex(const char* data, long length) {
@@ -100,35 +138,25 @@ bool xid_equal(const XID& a, const XID& b) {
          std::memcmp(a.data, b.data, static_cast<size_t>(a.gtrid_length + a.bqual_length)) == 0;
 }
 
-std::string xid_to_gid(const XID& xid) {
-  return kGidPrefix + std::to_string(xid.formatID) + "." + base64url(xid.data, xid.gtrid_length) +
-         "." + base64url(xid.data + xid.gtrid_length, xid.bqual_length);
+std::string xid_to_gid(const XID& xid, unsigned long database) {
+  return kGidPrefix + std::to_string(database) + "." + xid_part(xid);
 }
 
-bool gid_to_xid(const std::string& gid, XID* xid) {
+std::string xid_to_old_gid(const XID& xid) { return kOldGidPrefix + xid_part(xid); }
+
+bool gid_to_xid(const std::string& gid, unsigned long database, XID* xid) {
+  if (starts_with(gid, kOldGidPrefix))
+    return parse_xid_part(gid.substr(sizeof kOldGidPrefix - 1), xid);
+  if (!starts_with(gid, kGidPrefix)) return false;
   const size_t prefix = sizeof kGidPrefix - 1;
-  if (gid.compare(0, prefix, kGidPrefix) != 0) return false;
-  size_t dot1 = gid.find('.', prefix);
-  if (dot1 == std::string::npos) return false;
-  size_t dot2 = gid.find('.', dot1 + 1);
-  if (dot2 == std::string::npos || gid.find('.', dot2 + 1) != std::string::npos) return false;
-  long format_id = 0;
-  std::string gtrid;
-  std::string bqual;
-  if (!parse_format_id(gid.substr(prefix, dot1 - prefix), &format_id) ||
-      !unbase64url(gid.substr(dot1 + 1, dot2 - dot1 - 1), &gtrid) ||
-      !unbase64url(gid.substr(dot2 + 1), &bqual) || gtrid.empty() || gtrid.size() > MAXGTRIDSIZE ||
-      bqual.size() > MAXBQUALSIZE) {
+  const size_t dot = gid.find('.', prefix);
+  unsigned long long named = 0;
+  if (dot == std::string::npos ||
+      !parse_number(gid.substr(prefix, dot - prefix), kMaxDatabase, &named) || named == 0 ||
+      named != database) {
     return false;
   }
-  XID result{};
-  result.formatID = format_id;
-  result.gtrid_length = static_cast<long>(gtrid.size());
-  result.bqual_length = static_cast<long>(bqual.size());
-  std::memcpy(result.data, gtrid.data(), gtrid.size());
-  std::memcpy(result.data + gtrid.size(), bqual.data(), bqual.size());
-  *xid = result;
-  return true;
+  return parse_xid_part(gid.substr(dot + 1), xid);
 }
 
 std::string xid_to_mariadb(const XID& xid) {

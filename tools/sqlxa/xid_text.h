@@ -17,14 +17,21 @@ bool xid_is_valid(const XID& xid);
 // Whether two valid XIDs name the same branch (formatID and both parts).
 bool xid_equal(const XID& a, const XID& b);
 
-// The gid of a valid xid: "zx1.<formatID>.<gtrid>.<bqual>", each part in
-// unpadded base64url, so any bytes round-trip and no quoting is needed.
-std::string xid_to_gid(const XID& xid);
+// The gid of a valid xid in the database of OID database (1 to 2^32-1):
+// "zx2.<database>.<formatID>.<gtrid>.<bqual>", both parts in unpadded
+// base64url, so any bytes round-trip and no quoting is needed; at most 199
+// characters. PostgreSQL's gids are unique server-wide, so naming the
+// database lets one XID be prepared in several databases of a server.
+std::string xid_to_gid(const XID& xid, unsigned long database);
 
-// The XID a gid stands for. False for any text xid_to_gid cannot produce
-// (another prefix, a non-canonical number or part, bad lengths): such gids
-// belong to someone else and are skipped.
-bool gid_to_xid(const std::string& gid, XID* xid);
+// The gid an earlier version wrote for xid: "zx1.<formatID>.<gtrid>.<bqual>".
+std::string xid_to_old_gid(const XID& xid);
+
+// The XID a gid of database stands for: a version 2 gid naming database, or
+// a version 1 gid. False for any text the two encoders cannot produce
+// (another prefix or database, a non-canonical number or part, bad lengths):
+// such gids belong to someone else and are skipped.
+bool gid_to_xid(const std::string& gid, unsigned long database, XID* xid);
 
 // MariaDB's form of a valid xid: X'<gtrid hex>',X'<bqual hex>',<formatID>.
 std::string xid_to_mariadb(const XID& xid);
