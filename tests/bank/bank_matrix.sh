@@ -123,10 +123,79 @@ done
 transfers=$((transfers + 2))
 verify ops
 
-# A decision that cannot be written is no decision: both branches roll back.
-LOG=/dev/full drive log-full 1 --tm dtc bank --transfers 2 &&
-  expect log-full "transfer 1: cannot write the log" "0 committed, 2 rolled back, 0 left for recovery"
-verify log-full
+# A log that cannot be trusted is refused (exit 2, one line naming the log
+# and the reason) before any database is touched: recovery never reads it as
+# "no decisions", and nothing waits on a FIFO or reads a device without end.
+mkdir -p "$WORK/a-folder"
+mkfifo "$WORK/a-fifo"
+printf 'commit zpbank-1-1\n' >"$WORK/older.log"
+while read -r command log reason; do
+  name=refuse-$command-$(basename "$log")
+  LOG=$log drive "$name" 2 --tm dtc "$command" &&
+    expect "$name" "^xadriver: the log $log:? $reason"
+done <<END
+bank-recover $WORK/missing.log does not exist
+bank-recover $WORK/a-folder is not a regular file
+bank-recover $WORK/a-fifo is not a regular file
+bank-recover /dev/zero is not a regular file
+bank-recover $WORK/older.log a damaged record at byte 0
+verify $WORK/missing.log does not exist
+bank $WORK/a-fifo is not a regular file
+bank /dev/full is not a regular file
+END
+
+# One log, one process: recovery started while a bank holds the log refuses
+# at once, naming the bank's process (stopped after its log is open, so
+# that it is surely still running).
+"$DRIVER" --log "$LOG" --tm dtc --threads 2 bank --transfers 20 >held-bank.out 2>&1 &
+bank=$!
+for _ in $(seq 600); do
+  grep -q "^totals before" held-bank.out && break
+  sleep 0.1
+done
+kill -STOP "$bank"
+drive held-recover 2 --tm dtc bank-recover &&
+  expect held-recover "^xadriver: the log $LOG is in use by process $bank$"
+kill -CONT "$bank"
+for _ in $(seq 600); do
+  kill -0 "$bank" 2>/dev/null || break
+  sleep 0.1
+done
+kill -KILL "$bank" 2>/dev/null
+if ! wait "$bank"; then
+  echo "FAIL held-bank: the bank failed"
+  sed 's/^/     /' held-bank.out
+  failures=$((failures + 1))
+fi
+transfers=$((transfers + 20))
+verify held
+
+# Two deployments on the same servers, each with its own log and databases
+# (the second names test_pg and test_my bank_a and bank_b). MariaDB's XA
+# RECOVER lists the whole server's branches: the first deployment's recovery
+# must leave the second's decided branch alone; the second's commits it.
+sed -n 's/^test_pg = /bank_a = /p; s/^test_my = /bank_b = /p' "$ZPSQLXA_CONNECTIONS" \
+  >"$WORK/connections-two"
+two() {
+  LOG=$WORK/two.log ZPSQLXA_CONNECTIONS=$WORK/connections-two drive "$@"
+}
+two two-setup 0 --tm direct bank --setup --transfers 2
+two two-crash 0 --tm dtc bank --transfers 2 --crash-at after-decision --crash-transfer 2 &&
+  expect two-crash "^-- crash after-decision of transfer 2"
+drive two-first-list 0 --rmid 90 --open "ORACLE_XA+Acc=P//+SqlNet=bank_b+DB=ops+SesTm=5" \
+  recover --list &&
+  expect two-first-list "NOT OURS: another transaction manager's" \
+    "^1 branch is not of the log $LOG"
+drive two-first-recover 0 --tm dtc bank-recover &&
+  expect two-first-recover "not ours: left alone" \
+    "bank-recover: 0 branch\(es\) in doubt: 0 committed, 0 rolled back, 0 failed; [12] not ours"
+verify two-first
+two two-second-recover 0 --tm mq bank-recover &&
+  expect two-second-recover \
+    "bank-recover: 2 branch\(es\) in doubt: 2 committed, 0 rolled back, 0 failed"
+two two-second-verify 0 verify &&
+  expect two-second-verify "verify: transfers: 4 in both databases, 0 in one only" \
+    "the invariant holds"
 
 # A crash while other threads are in the middle of theirs: whatever each had
 # reached, recovery settles it.
