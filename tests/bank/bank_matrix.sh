@@ -186,6 +186,12 @@ drive two-first-list 0 --rmid 90 --open "ORACLE_XA+Acc=P//+SqlNet=bank_b+DB=ops+
   recover --list &&
   expect two-first-list "NOT OURS: another transaction manager's" \
     "^1 branch is not of the log $LOG"
+# By hand, with the second deployment's log: its decided branch is not rolled
+# back.
+xid=$(sed -n 's/^  \([0-9a-f]*:[0-9a-f]*:[0-9a-f]*\) .*NOT OURS.*/\1/p' two-first-list.out | head -1)
+two two-by-hand 2 --rmid 90 --open "ORACLE_XA+Acc=P//+SqlNet=bank_b+DB=ops+SesTm=5" \
+  recover --rollback "$xid" &&
+  expect two-by-hand "^xadriver: the log $WORK/two.log decided to commit this branch: --rollback refused"
 drive two-first-recover 0 --tm dtc bank-recover &&
   expect two-first-recover "not ours: left alone" \
     "bank-recover: 0 branch\(es\) in doubt: 0 committed, 0 rolled back, 0 failed; [12] not ours"

@@ -236,6 +236,22 @@ int runRecover(int argc, char** argv) {
     std::fprintf(stderr, "xadriver: %s\n", error.c_str());
     return kExitUsage;
   }
+  // With the log of the branch's own transaction manager, an outcome that
+  // contradicts it is refused: a decided commit is never rolled back by hand,
+  // and a branch without a decision is never committed.
+  if (!options.logPath.empty() && (options.action == "commit" || options.action == "rollback")) {
+    const std::string prefix = TmLog::gtridPrefix(contents.tmId);
+    const XID& xid = options.xid;
+    const std::string gtrid(xid.data, static_cast<size_t>(xid.gtrid_length));
+    const bool decided = contents.committed.count(gtrid) != 0;
+    if (gtrid.compare(0, prefix.size(), prefix) == 0 && decided != (options.action == "commit")) {
+      std::fprintf(stderr, "xadriver: the log %s %s: --%s refused\n", options.logPath.c_str(),
+                   decided ? "decided to commit this branch"
+                           : "holds no decision for this branch (presumed abort)",
+                   options.action.c_str());
+      return kExitUsage;
+    }
+  }
   Target target;
   if (!loadTarget(options.module, options.dtc, &target, &error)) {
     std::fprintf(stderr, "xadriver: %s\n", error.c_str());
