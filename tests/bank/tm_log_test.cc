@@ -114,6 +114,9 @@ TEST(TmLog, ReadsTheDecisionsItCanTrust) {
   }
 }
 
+// The record's form is what other builds read: the CRC-32C check value.
+TEST(TmLog, RecordForm) { EXPECT_EQ(TmLog::record("123456789"), "9 e3069283 123456789\n"); }
+
 TEST(TmLog, RecoveryRefusesALogItCannotTrust) {
   const std::string fifo = scratchFile("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

@@ -19,19 +19,22 @@ constexpr size_t kIdDigits = 16;
 // A record's payload: a word and a global transaction id of at most 64 bytes.
 constexpr size_t kMostPayload = 128;
 
-uint32_t crc32c(const std::string& bytes) {
-  static uint32_t table[256];
-  static const bool built = [] {
+// CRC-32C (Castagnoli, reflected), the table made at compile time.
+struct Crc32cTable {
+  uint32_t entry[256];
+  constexpr Crc32cTable() : entry() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t value = i;
       for (int bit = 0; bit < 8; ++bit) value = (value >> 1) ^ (0x82f63b78u & (0u - (value & 1)));
-      table[i] = value;
+      entry[i] = value;
     }
-    return true;
-  }();
-  (void)built;
+  }
+};
+constexpr Crc32cTable kCrc32c;
+
+uint32_t crc32c(const std::string& bytes) {
   uint32_t crc = 0xffffffffu;
-  for (unsigned char byte : bytes) crc = table[(crc ^ byte) & 0xff] ^ (crc >> 8);
+  for (unsigned char byte : bytes) crc = kCrc32c.entry[(crc ^ byte) & 0xff] ^ (crc >> 8);
   return crc ^ 0xffffffffu;
 }
 
