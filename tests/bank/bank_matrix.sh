@@ -145,18 +145,29 @@ bank /dev/full is not a regular file
 END
 
 # One log, one process: recovery started while a bank holds the log refuses
-# at once, naming the bank's process (stopped after its log is open, so
-# that it is surely still running).
-"$DRIVER" --log "$LOG" --tm dtc --threads 2 bank --transfers 20 >held-bank.out 2>&1 &
+# at once, naming the bank's process. A session that holds bank_a's accounts
+# table keeps the bank's transfers waiting meanwhile (it notices within 0.1 s
+# that its client is gone, and lets go).
+pg_uri=$(sed -n 's/^bank_a = //p' "$ZPSQLXA_CONNECTIONS")
+psql -X -q "$pg_uri" -c "SET client_connection_check_interval = 100; BEGIN;
+  LOCK TABLE accounts IN EXCLUSIVE MODE; SELECT pg_sleep(60)" >/dev/null 2>&1 &
+holder=$!
+for _ in $(seq 300); do
+  [ "$(psql -X -qAt "$pg_uri" -c "SELECT count(*) FROM pg_locks l JOIN pg_class c ON
+    c.oid = l.relation WHERE c.relname = 'accounts' AND l.mode = 'ExclusiveLock' AND l.granted")" \
+    = 1 ] && break
+  sleep 0.1
+done
+"$DRIVER" --log "$LOG" --tm dtc --threads 2 bank --transfers 4 >held-bank.out 2>&1 &
 bank=$!
 for _ in $(seq 600); do
   grep -q "^totals before" held-bank.out && break
   sleep 0.1
 done
-kill -STOP "$bank"
 drive held-recover 2 --tm dtc bank-recover &&
   expect held-recover "^xadriver: the log $LOG is in use by process $bank$"
-kill -CONT "$bank"
+kill "$holder"
+wait "$holder"
 for _ in $(seq 600); do
   kill -0 "$bank" 2>/dev/null || break
   sleep 0.1
@@ -167,7 +178,7 @@ if ! wait "$bank"; then
   sed 's/^/     /' held-bank.out
   failures=$((failures + 1))
 fi
-transfers=$((transfers + 20))
+transfers=$((transfers + $(sed -n 's/^bank: .*: \([0-9]*\) committed,.*/\1/p' held-bank.out)))
 verify held
 
 # Two deployments on the same servers, each with its own log and databases

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/fault.h"
+#include "tests/testlib/fault_sweep.h"
 #include "tools/xadriver/tm_log.h"
 
 namespace zp {
@@ -188,7 +189,8 @@ TEST(TmLog, AWriterKeepsItsRecordsWhole) {
     {
       TmLog log;
       ASSERT_TRUE(log.open(path, &error)) << row.name << ": " << error;
-      ASSERT_TRUE(log.decideCommit("g9", &error)) << row.name << ": " << error;
+      ASSERT_EQ(log.decideCommit("g9", &error), TmLog::Outcome::kWritten)
+          << row.name << ": " << error;
       ASSERT_TRUE(log.noteDone("g9", &error)) << row.name << ": " << error;
       id = log.tmId();
     }
@@ -208,31 +210,59 @@ TEST(TmLog, AWriterKeepsItsRecordsWhole) {
   EXPECT_NE(first.tmId(), second.tmId()) << "each new log has its own identity";
 }
 
-TEST(TmLog, AFailedDecisionLeavesNoTornRecord) {
-  const struct {
-    const char* name;
-    uint32_t nth;  // the kFileWrite call that fails: 1 the write, 2 the flush
-  } rows[] = {{"write", 1}, {"flush", 2}};
-  for (const auto& row : rows) {
-    const std::string path = scratchFile(std::string("failed-") + row.name);
-    std::string error;
+// Every failure point of making a log and deciding, once and from then on:
+// a decision reported made is in the file, one reported failed is not, and
+// the file is always a log the next writer opens and appends to.
+TEST(TmLog, EveryFailureLeavesALogWhole) {
+  const std::string path = scratchFile("faults");
+  enum : long long { kDecided = 0, kNotOpened = 1, kNotDecided = 2, kUnknown = 3 };
+  test::FaultSweepEntry entry;
+  entry.name = "a new log and a decision";
+  entry.prepare = [&path] { std::remove(path.c_str()); };
+  entry.run = [&path]() -> long long {
     TmLog log;
-    ASSERT_TRUE(log.open(path, &error)) << row.name << ": " << error;
-    fault::arm(fault::Point::kFileWrite, row.nth);
-    EXPECT_FALSE(log.decideCommit("g1", &error)) << row.name;
-    fault::disarmAll();
-    EXPECT_NE(error.find("the log " + path), std::string::npos) << row.name << ": " << error;
-    ASSERT_TRUE(log.decideCommit("g2", &error)) << row.name << ": " << error;
+    std::string error;
+    if (!log.open(path, &error)) return kNotOpened;
+    switch (log.decideCommit("g1", &error)) {
+      case TmLog::Outcome::kWritten:
+        return kDecided;
+      case TmLog::Outcome::kNotWritten:
+        return kNotDecided;
+      case TmLog::Outcome::kUnknown:
+        return kUnknown;
+    }
+    return kUnknown;
+  };
+  entry.check = [&path](const test::FaultRun& run, long long result) {
+    if (run.clean()) {
+      EXPECT_EQ(result, kDecided) << run.row;
+    }
     TmLogContents contents;
-    ASSERT_TRUE(TmLog::parse(readFile(path), &contents, &error)) << row.name << ": " << error;
-    EXPECT_EQ(contents.committed, std::set<std::string>{"g2"}) << row.name;
-  }
+    std::string error;
+    const std::string bytes = readFile(path);
+    if (result == kDecided) {
+      ASSERT_TRUE(TmLog::parse(bytes, &contents, &error)) << run.row << ": " << error;
+      EXPECT_EQ(contents.committed, std::set<std::string>{"g1"}) << run.row;
+    } else if (result != kUnknown && TmLog::parse(bytes, &contents, &error)) {
+      EXPECT_TRUE(contents.committed.empty()) << run.row << ": a failed decision is not in the log";
+    }
+  };
+  entry.worksAgain = [&path](const std::string& row) {
+    TmLog log;
+    std::string error;
+    ASSERT_TRUE(log.open(path, &error)) << row << ": " << error;
+    ASSERT_EQ(log.decideCommit("g2", &error), TmLog::Outcome::kWritten) << row << ": " << error;
+    TmLogContents contents;
+    ASSERT_TRUE(TmLog::parse(readFile(path), &contents, &error)) << row << ": " << error;
+    EXPECT_EQ(contents.committed.count("g2"), 1u) << row;
+  };
+  test::expectSweepComplete(test::sweepFaults(entry), entry.name);
 }
 
 TEST(TmLog, NoDecisionWithoutALog) {
   std::string error;
   TmLog unopened;
-  EXPECT_FALSE(unopened.decideCommit("g", &error));
+  EXPECT_EQ(unopened.decideCommit("g", &error), TmLog::Outcome::kNotWritten);
   TmLog log;
   EXPECT_FALSE(log.open("no-such-folder/tm.log", &error));
   EXPECT_NE(error.find("the log no-such-folder/tm.log"), std::string::npos) << error;

@@ -402,9 +402,16 @@ class Transfer {
     }
     crashAt(kAfterPrepare);
     std::string error;
-    if (!run_.log->decideCommit(gtrid_, &error)) {
+    const TmLog::Outcome decided = run_.log->decideCommit(gtrid_, &error);
+    if (decided != TmLog::Outcome::kWritten) {
       ++tally_->failures;
       tally_->messages += "transfer " + std::to_string(number_) + ": " + error + "\n";
+      // A decision that may yet reach the disk leaves both branches prepared
+      // for recovery, which reads what the log holds.
+      if (decided == TmLog::Outcome::kUnknown) {
+        ++tally_->unresolved;
+        return;
+      }
       return rollBack(kDatabases);
     }
     crashAt(kAfterDecision);

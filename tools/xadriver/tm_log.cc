@@ -272,7 +272,8 @@ bool TmLog::open(const std::string& path, std::string* error) {
   platform::lockEnter(&lock_);
   end_ = 0;
   platform::lockLeave(&lock_);
-  if (!platform::lockedFileTruncate(file_, 0) || !append(headerPayload(id), true, &written)) {
+  if (!platform::lockedFileTruncate(file_, 0) ||
+      append(headerPayload(id), true, &written) != Outcome::kWritten) {
     *error = "the log " + path + ": cannot write its header";
     return close(false);
   }
@@ -291,37 +292,42 @@ bool TmLog::close(bool result) {
   return result;
 }
 
-bool TmLog::append(const std::string& payload, bool durable, std::string* error) {
+TmLog::Outcome TmLog::append(const std::string& payload, bool durable, std::string* error) {
   platform::lockEnter(&lock_);
-  const bool done = appendLocked(payload, durable, error);
+  const Outcome outcome = appendLocked(payload, durable, error);
   platform::lockLeave(&lock_);
-  return done;
+  return outcome;
 }
 
-bool TmLog::appendLocked(const std::string& payload, bool durable, std::string* error) {
+TmLog::Outcome TmLog::appendLocked(const std::string& payload, bool durable, std::string* error) {
   if (file_ == nullptr || broken_) {
     *error = file_ == nullptr ? "the log is not open" : "the log " + path_ + " failed earlier";
-    return false;
+    return Outcome::kNotWritten;
   }
   const std::string line = record(payload);
   const bool written = platform::lockedFileAppend(file_, line.data(), line.size());
   if (written && (!durable || platform::lockedFileSync(file_))) {
     end_ += line.size();
-    return true;
+    return Outcome::kWritten;
   }
   *error = (written ? "cannot flush the log " : "cannot write the log ") + path_;
   // What part of the record reached the file is taken back, so that no later
-  // record follows a torn one. A log that cannot be mended takes no more.
-  broken_ = !platform::lockedFileTruncate(file_, end_) || !platform::lockedFileSync(file_);
-  return false;
+  // record follows a torn one, and the file's end made durable. A log that
+  // cannot be mended takes no more, and what it holds of this record is
+  // unknown: it may reach the disk yet.
+  if (platform::lockedFileTruncate(file_, end_) && platform::lockedFileSync(file_))
+    return Outcome::kNotWritten;
+  broken_ = true;
+  *error += " (and cannot take the record back: what the log holds of it is unknown)";
+  return Outcome::kUnknown;
 }
 
-bool TmLog::decideCommit(const std::string& gtrid, std::string* error) {
+TmLog::Outcome TmLog::decideCommit(const std::string& gtrid, std::string* error) {
   return append("commit " + gtrid, true, error);
 }
 
 bool TmLog::noteDone(const std::string& gtrid, std::string* error) {
-  return append("done " + gtrid, false, error);
+  return append("done " + gtrid, false, error) == Outcome::kWritten;
 }
 
 }  // namespace xadriver

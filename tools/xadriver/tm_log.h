@@ -70,11 +70,18 @@ class TmLog {
 
   // The identity of the open log.
   const std::string& tmId() const { return tmId_; }
-  // Writes the commit decision for gtrid and flushes it to disk. Returns only
-  // when the record is durable; false (decision not made) on any failure.
-  // Safe from several threads.
-  bool decideCommit(const std::string& gtrid, std::string* error);
-  // Notes that gtrid's branches are all committed.
+  enum class Outcome {
+    kWritten,     // the record is in the log (durable, when asked for)
+    kNotWritten,  // nothing of it is in the log
+    kUnknown,     // it could not be taken back: it may be in the log or not
+  };
+  // Writes the commit decision for gtrid and flushes it to disk. kWritten
+  // only when the record is durable: the transaction is decided. After
+  // kNotWritten it is not (its branches may be rolled back); after kUnknown
+  // only recovery, reading the log, may decide it, and the log takes no more
+  // records. Safe from several threads.
+  Outcome decideCommit(const std::string& gtrid, std::string* error);
+  // Notes that gtrid's branches are all committed; true when written.
   bool noteDone(const std::string& gtrid, std::string* error);
 
   // Reads the bytes of a log. False with the reason (and the byte position
@@ -90,8 +97,9 @@ class TmLog {
  private:
   bool lockAndRead(const std::string& path, bool create, TmLogContents* contents,
                    std::string* error);
-  bool append(const std::string& payload, bool durable, std::string* error);
-  bool appendLocked(const std::string& payload, bool durable, std::string* error) REQUIRES(lock_);
+  Outcome append(const std::string& payload, bool durable, std::string* error);
+  Outcome appendLocked(const std::string& payload, bool durable, std::string* error)
+      REQUIRES(lock_);
   // Closes and unlocks the file; returns result.
   bool close(bool result);
 
