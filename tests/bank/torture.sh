@@ -107,7 +107,14 @@ for round in $(seq "$ROUNDS"); do
       pid_a=none
       start a "r$round-killed-recovery.out" --tm "$tm" bank-recover
       recovery=$!
-      sleep "0.$((RANDOM % 4))"
+      # Once it has read the log and opens the databases: within its scans
+      # and its commits and rollbacks.
+      for _ in $(seq 300); do
+        grep -q "^-- bank-recover" "r$round-killed-recovery.out" && break
+        kill -0 "$recovery" 2>/dev/null || break
+        sleep 0.01
+      done
+      sleep "0.0$((RANDOM % 10))"
       kill -KILL "$recovery" 2>/dev/null
       finish "$recovery"
       kills[recovery]=$((kills[recovery] + 1))
