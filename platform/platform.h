@@ -160,7 +160,9 @@ bool fileSize(const char* path, uint64_t* size);
 
 // A regular file one process keeps for itself: open for reading and
 // appending, under an exclusive lock that ends when it is closed or the
-// process ends (a killed one too).
+// process ends (a killed one too). The lock excludes other processes.
+// REQUIRES: a process opens a file once at a time, and no other way (on
+// Linux closing any descriptor of the file ends the process's lock on it).
 struct LockedFile;
 
 enum class LockedFileStatus {
