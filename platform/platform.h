@@ -162,6 +162,46 @@ bool fileAppendRegular(const char* path, const char* text, size_t length);
 bool fileSize(const char* path, uint64_t* size);
 
 // ---------------------------------------------------------------------------
+// Locked files (locked_file.cc)
+
+// A regular file one process keeps for itself: open for reading and
+// appending, under an exclusive lock that ends when it is closed or the
+// process ends (a killed one too). The lock excludes other processes.
+// REQUIRES: a process opens a file once at a time, and no other way (on
+// Linux closing any descriptor of the file ends the process's lock on it).
+struct LockedFile;
+
+enum class LockedFileStatus {
+  kOpened,      // *file is set
+  kMissing,     // nothing of that name (and create not asked for)
+  kNotRegular,  // a directory, FIFO, device or socket: never opened for long
+  kHeld,        // another process holds the lock: *holder is its id (0: unknown)
+  kFailed,      // the system refused: reason says why
+};
+
+// Opens the regular file at path without waiting and locks it. With create,
+// a missing file is made empty (never through a dangling symbolic link) and
+// its folder entry flushed. Never blocks: a FIFO or a device is refused
+// after an open that does not wait, a held lock at once. On kFailed, reason
+// (size bytes) holds the system's description.
+LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file, uint32_t* holder,
+                                char* reason, size_t size);
+// The file's size in bytes now.
+bool lockedFileSize(LockedFile* file, uint64_t* size);
+// Reads up to size bytes at offset into buffer; *got is the number read
+// (0 at the end of the file).
+bool lockedFileRead(LockedFile* file, uint64_t offset, char* buffer, size_t size, size_t* got);
+// Writes length bytes at the end of the file, unchanged (no line-end
+// conversion). True when all were written.
+bool lockedFileAppend(LockedFile* file, const char* bytes, size_t length);
+// Makes what was written durable (fsync, FlushFileBuffers).
+bool lockedFileSync(LockedFile* file);
+// Cuts the file to size bytes.
+bool lockedFileTruncate(LockedFile* file, uint64_t size);
+// Releases the lock and closes the file; null is ignored.
+void lockedFileClose(LockedFile* file);
+
+// ---------------------------------------------------------------------------
 // Libraries (library.cc)
 
 struct Library;

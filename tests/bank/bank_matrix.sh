@@ -125,10 +125,96 @@ done
 transfers=$((transfers + 2))
 verify ops
 
-# A decision that cannot be written is no decision: both branches roll back.
-LOG=/dev/full drive log-full 1 --tm dtc bank --transfers 2 &&
-  expect log-full "transfer 1: cannot write the log" "0 committed, 2 rolled back, 0 left for recovery"
-verify log-full
+# A log that cannot be trusted is refused (exit 2, one line naming the log
+# and the reason) before any database is touched: recovery never reads it as
+# "no decisions", and nothing waits on a FIFO or reads a device without end.
+mkdir -p "$WORK/a-folder"
+mkfifo "$WORK/a-fifo"
+printf 'commit zpbank-1-1\n' >"$WORK/older.log"
+while read -r command log reason; do
+  name=refuse-$command-$(basename "$log")
+  LOG=$log drive "$name" 2 --tm dtc "$command" &&
+    expect "$name" "^xabank: the log $log:? $reason"
+done <<END
+bank-recover $WORK/missing.log does not exist
+bank-recover $WORK/a-folder is not a regular file
+bank-recover $WORK/a-fifo is not a regular file
+bank-recover /dev/zero is not a regular file
+bank-recover $WORK/older.log a damaged record at byte 0
+verify $WORK/missing.log does not exist
+bank $WORK/a-fifo is not a regular file
+bank /dev/full is not a regular file
+END
+
+# One log, one process: recovery started while a bank holds the log refuses
+# at once, naming the bank's process. A session that holds bank_a's accounts
+# table keeps the bank's transfers waiting meanwhile (it notices within 0.1 s
+# that its client is gone, and lets go).
+pg_uri=$(sed -n 's/^bank_a = //p' "$ZPSQLXA_CONNECTIONS")
+psql -X -q "$pg_uri" -c "SET client_connection_check_interval = 100; BEGIN;
+  LOCK TABLE accounts IN EXCLUSIVE MODE; SELECT pg_sleep(60)" >/dev/null 2>&1 &
+holder=$!
+for _ in $(seq 300); do
+  [ "$(psql -X -qAt "$pg_uri" -c "SELECT count(*) FROM pg_locks l JOIN pg_class c ON
+    c.oid = l.relation WHERE c.relname = 'accounts' AND l.mode = 'ExclusiveLock' AND l.granted")" \
+    = 1 ] && break
+  sleep 0.1
+done
+"$DRIVER" --log "$LOG" --tm dtc --threads 2 bank --transfers 4 >held-bank.out 2>&1 &
+bank=$!
+for _ in $(seq 600); do
+  grep -q "^totals before" held-bank.out && break
+  sleep 0.1
+done
+drive held-recover 2 --tm dtc bank-recover &&
+  expect held-recover "^xabank: the log $LOG is in use by process $bank$"
+kill "$holder"
+wait "$holder"
+for _ in $(seq 600); do
+  kill -0 "$bank" 2>/dev/null || break
+  sleep 0.1
+done
+kill -KILL "$bank" 2>/dev/null
+if ! wait "$bank"; then
+  echo "FAIL held-bank: the bank failed"
+  sed 's/^/     /' held-bank.out
+  failures=$((failures + 1))
+fi
+transfers=$((transfers + $(sed -n 's/^bank: .*: \([0-9]*\) committed,.*/\1/p' held-bank.out)))
+verify held
+
+# Two deployments on the same servers, each with its own log and databases
+# (the second names test_pg and test_my bank_a and bank_b). MariaDB's XA
+# RECOVER lists the whole server's branches: the first deployment's recovery
+# must leave the second's decided branch alone; the second's commits it.
+sed -n 's/^test_pg = /bank_a = /p; s/^test_my = /bank_b = /p' "$ZPSQLXA_CONNECTIONS" \
+  >"$WORK/connections-two"
+two() {
+  LOG=$WORK/two.log ZPSQLXA_CONNECTIONS=$WORK/connections-two drive "$@"
+}
+two two-setup 0 --tm direct bank --setup --transfers 2
+two two-crash 3 --tm dtc bank --transfers 2 --crash-at after-decision --crash-transfer 2 &&
+  expect two-crash "^-- crash after-decision of transfer 2"
+DRIVER=$XADRIVER drive two-first-list 0 --rmid 90 --open "ORACLE_XA+Acc=P//+SqlNet=bank_b+DB=ops+SesTm=5" \
+  recover --list &&
+  expect two-first-list "NOT OURS: another transaction manager's" \
+    "^1 branch is not of the log $LOG"
+# By hand, with the second deployment's log: its decided branch is not rolled
+# back.
+xid=$(sed -n 's/^  \([0-9a-f]*:[0-9a-f]*:[0-9a-f]*\) .*NOT OURS.*/\1/p' two-first-list.out | head -1)
+DRIVER=$XADRIVER two two-by-hand 2 --rmid 90 --open "ORACLE_XA+Acc=P//+SqlNet=bank_b+DB=ops+SesTm=5" \
+  recover --rollback "$xid" &&
+  expect two-by-hand "^xadriver: the log $WORK/two.log decided to commit this branch: --rollback refused"
+drive two-first-recover 0 --tm dtc bank-recover &&
+  expect two-first-recover "not ours: left alone" \
+    "bank-recover: 0 branch\(es\) in doubt: 0 committed, 0 rolled back, 0 failed; [12] not ours"
+verify two-first
+two two-second-recover 0 --tm mq bank-recover &&
+  expect two-second-recover \
+    "bank-recover: 2 branch\(es\) in doubt: 2 committed, 0 rolled back, 0 failed"
+two two-second-verify 0 verify &&
+  expect two-second-verify "verify: transfers: 4 in both databases, 0 in one only" \
+    "the invariant holds"
 
 # A crash while other threads are in the middle of theirs: whatever each had
 # reached, recovery settles it.

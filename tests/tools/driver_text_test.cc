@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -184,7 +185,8 @@ TEST(DriverText, RecoveredXidsPasteBack) {
       {"123456789:aa:bb", false, 0, nullptr},                     // format beyond 32 bits
       {"1:abc:bb", false, 0, nullptr},                            // half a byte
       {"1::bb", false, 0, nullptr},
-      {"1:aa", false, 0, nullptr},
+      {"1:aa:", true, 1, nullptr},  // an empty branch qualifier
+      {"1:aa", true, 1, "1:aa:"},   // as an older list printed it
       {"1:aa:bb:cc", false, 0, nullptr},
       {"1:zz:bb", false, 0, nullptr},
       {":aa:bb", false, 0, nullptr},
@@ -200,6 +202,21 @@ TEST(DriverText, RecoveredXidsPasteBack) {
     }
     EXPECT_EQ(xid.formatID, row.formatId) << text;
     EXPECT_EQ(xidToHex(xid), row.canonical != nullptr ? row.canonical : text) << text;
+  }
+}
+
+TEST(DriverText, ListedXidsOfEveryBqualLengthPasteBack) {
+  for (long bqual = 0; bqual <= MAXBQUALSIZE; ++bqual) {
+    XID xid = {};
+    xid.formatID = 0x5a42;
+    xid.gtrid_length = 3;
+    xid.bqual_length = bqual;
+    for (long i = 0; i < xid.gtrid_length + bqual; ++i) xid.data[i] = static_cast<char>(i * 37);
+    const std::string text = xidToHex(xid);
+    XID back = {};
+    ASSERT_TRUE(xidFromHex(text, &back)) << "bqual " << bqual << ": " << text;
+    EXPECT_EQ(back.bqual_length, bqual) << "bqual " << bqual;
+    EXPECT_EQ(std::memcmp(&back, &xid, sizeof xid), 0) << "bqual " << bqual << ": " << text;
   }
 }
 

@@ -213,6 +213,7 @@ std::string recoverHint(const RecoverCall& call, const std::string& xid) {
   } else if (call.openGiven) {
     words.insert(words.end(), {"--open", call.open});
   }
+  if (!call.log.empty()) words.insert(words.end(), {"--log", call.log});
   words.insert(words.end(), {"recover", "--commit", xid});
   text += "   " + shellCommand(words) + "\n";
   return "resolve one with this (the first listed; --rollback or --forget in place of --commit, "

@@ -66,6 +66,7 @@ struct RecoverCall {
   bool openGiven = false;  // --open or --open-file was given
   std::string openFile;    // the --open-file argument, or ""
   std::string open;        // the --open argument
+  std::string log;         // the --log argument (the bank's log), or ""
 };
 std::string recoverHint(const RecoverCall& call, const std::string& xid);
 

@@ -152,7 +152,7 @@ void closeRm(const BankSwitch& target, Rm* rm) {
   char empty[] = "";
   const int result = target.sw->xa_close_entry(empty, rm->rmid, TMNOFLAGS);
   if (result != XA_OK)
-    std::fprintf(stderr, "xadriver: xa_close of %s = %s\n", rm->label().c_str(),
+    std::fprintf(stderr, "xabank: xa_close of %s = %s\n", rm->label().c_str(),
                  resultName(result).c_str());
   rm->open = false;
 }
@@ -188,9 +188,11 @@ bool tablesExist(SqlConnection& sql, bool* exist, std::string* error) {
 }
 
 // The branches of this database left in doubt: all prepared transactions of
-// the PostgreSQL database, the bank's XIDs among MariaDB's (whose XA RECOVER
-// lists the whole server's).
-bool inDoubtCount(SqlConnection& sql, long long* count, std::string* error) {
+// the PostgreSQL database; on MariaDB, whose XA RECOVER lists the whole
+// server's, those of the transaction manager whose global transaction ids
+// start with gtridPrefix.
+bool inDoubtCount(SqlConnection& sql, const std::string& gtridPrefix, long long* count,
+                  std::string* error) {
   if (sql.dialect() == Dialect::kPostgres)
     return sql.queryNumber(
         "SELECT count(*) FROM pg_prepared_xacts WHERE database = current_database()", count, error);
@@ -198,7 +200,9 @@ bool inDoubtCount(SqlConnection& sql, long long* count, std::string* error) {
   if (!sql.query("XA RECOVER", &rows, error)) return false;
   *count = 0;
   for (const SqlRow& row : rows)
-    if (!row.empty() && row[0] == std::to_string(kBankFormatId)) ++*count;
+    if (row.size() >= 4 && row[0] == std::to_string(kBankFormatId) &&
+        row[3].compare(0, gtridPrefix.size(), gtridPrefix) == 0)
+      ++*count;
   return true;
 }
 
@@ -246,14 +250,23 @@ void printTotals(const char* when, const Totals& totals) {
 // ---------------------------------------------------------------------------
 // Transfers.
 
-std::string runId() {
+// The start of this run's global transaction ids: the log's prefix (its
+// transaction manager's identity), then the time and the process.
+std::string runId(const TmLog& log) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   const unsigned long long micros = static_cast<unsigned long long>(
       std::chrono::duration_cast<std::chrono::microseconds>(now).count());
   char text[48];
-  std::snprintf(text, sizeof(text), "zpbank-%llx-%x", micros,
+  std::snprintf(text, sizeof text, "%llx-%x", micros,
                 static_cast<unsigned>(platform::currentProcessId()));
-  return text;
+  return TmLog::gtridPrefix(log.tmId()) + text;
+}
+
+// Whether xid is a branch of the transaction manager with identity tmId.
+bool isOurs(const XID& xid, const std::string& tmId) {
+  const std::string prefix = TmLog::gtridPrefix(tmId);
+  return xid.formatID == kBankFormatId && xid.gtrid_length >= static_cast<long>(prefix.size()) &&
+         std::memcmp(xid.data, prefix.data(), prefix.size()) == 0;
 }
 
 XID bankXid(const std::string& gtrid, int database) {
@@ -307,7 +320,9 @@ bool listedInDoubt(const BankSwitch& target, int rmid, const XID& xid) {
 }
 
 // Completes a prepared branch, asking again while the resource manager
-// answers XA_RETRY, or XAER_NOTA for a branch its recovery scan still lists.
+// answers XA_RETRY, or XAER_NOTA or XAER_RMFAIL for a branch its recovery
+// scan still lists (a rollback of a branch another session still holds
+// cannot answer XA_RETRY).
 // complete makes one attempt; *attempts counts them.
 template <typename Complete>
 int completeInDoubt(const BankSwitch& target, int rmid, const XID& xid, Complete complete,
@@ -316,7 +331,8 @@ int completeInDoubt(const BankSwitch& target, int rmid, const XID& xid, Complete
   for (*attempts = 1;; ++*attempts) {
     result = complete();
     const bool again =
-        result == XA_RETRY || (result == XAER_NOTA && listedInDoubt(target, rmid, xid));
+        result == XA_RETRY ||
+        ((result == XAER_NOTA || result == XAER_RMFAIL) && listedInDoubt(target, rmid, xid));
     if (!again || *attempts >= kRetryLimit) return result;
     std::this_thread::sleep_for(kRetryPause);
   }
@@ -390,9 +406,16 @@ class Transfer {
     }
     crashAt(kAfterPrepare);
     std::string error;
-    if (!run_.log->decideCommit(gtrid_, &error)) {
+    const TmLog::Outcome decided = run_.log->decideCommit(gtrid_, &error);
+    if (decided != TmLog::Outcome::kWritten) {
       ++tally_->failures;
       tally_->messages += "transfer " + std::to_string(number_) + ": " + error + "\n";
+      // A decision that may yet reach the disk leaves both branches prepared
+      // for recovery, which reads what the log holds.
+      if (decided == TmLog::Outcome::kUnknown) {
+        ++tally_->unresolved;
+        return;
+      }
       return rollBack(kDatabases);
     }
     crashAt(kAfterDecision);
@@ -572,8 +595,16 @@ int crashPointIndex(const std::string& name) {
 }
 
 int fail(const std::string& message) {
-  std::fprintf(stderr, "xadriver: %s\n", message.c_str());
+  std::fprintf(stderr, "xabank: %s\n", message.c_str());
   return 1;
+}
+
+// A log that cannot be trusted: the command refuses before it touches a
+// database.
+constexpr int kExitRefused = 2;
+int refuse(const std::string& message) {
+  std::fprintf(stderr, "xabank: %s\n", message.c_str());
+  return kExitRefused;
 }
 
 }  // namespace
@@ -587,14 +618,15 @@ int runBank(const BankOptions& options) {
               options.logPath.c_str());
   std::fflush(stdout);
   TmLog log;
-  if (!log.open(options.logPath, &error)) return fail(error);
+  if (!log.open(options.logPath, &error)) return refuse(error);
 
   RmPair control(target);
   if (!control.open(options.rmid, &error)) return fail(error);
   for (Rm& rm : control.rm) {
     bool exist = false;
     long long inDoubt = 0;
-    if (!tablesExist(rm.sql, &exist, &error) || !inDoubtCount(rm.sql, &inDoubt, &error))
+    if (!tablesExist(rm.sql, &exist, &error) ||
+        !inDoubtCount(rm.sql, TmLog::gtridPrefix(log.tmId()), &inDoubt, &error))
       return fail(rm.label() + ": " + error);
     if (!options.setup && exist) continue;
     if (inDoubt > 0)
@@ -613,7 +645,7 @@ int runBank(const BankOptions& options) {
   run.options = &options;
   run.target = &target;
   run.log = &log;
-  run.runId = runId();
+  run.runId = runId(log);
   run.crashPoint = crashPointIndex(options.crashAt);
   std::vector<BankThread> threads(static_cast<size_t>(options.threads));
   for (size_t i = 0; i < threads.size(); ++i) {
@@ -643,7 +675,7 @@ int runBank(const BankOptions& options) {
     for (platform::Semaphore* s : {thread.ready, thread.go, thread.done})
       platform::semaphoreClose(s);
     if (!thread.error.empty()) {
-      std::fprintf(stderr, "xadriver: thread %d: %s\n", thread.index + 1, thread.error.c_str());
+      std::fprintf(stderr, "xabank: thread %d: %s\n", thread.index + 1, thread.error.c_str());
       opened = false;
     }
     tally.committed += thread.tally.committed;
@@ -687,10 +719,15 @@ int runBankRecover(const BankOptions& options) {
   BankSwitch target;
   std::string error;
   if (!loadBankSwitch(options, &target, &error)) return fail(error);
-  std::set<std::string> committed;
-  if (!TmLog::readDecisions(options.logPath, &committed, &error)) return fail(error);
-  std::printf("-- bank-recover through %s: the log %s holds %zu commit decision(s)\n",
-              target.description.c_str(), options.logPath.c_str(), committed.size());
+  // The log stays locked until recovery ends: no bank decides meanwhile.
+  TmLog log;
+  TmLogContents contents;
+  if (!log.openForRecovery(options.logPath, &contents, &error)) return refuse(error);
+  const std::set<std::string>& committed = contents.committed;
+  std::printf(
+      "-- bank-recover through %s: the log %s (transaction manager %s) holds %zu commit "
+      "decision(s)\n",
+      target.description.c_str(), options.logPath.c_str(), contents.tmId.c_str(), committed.size());
   std::fflush(stdout);
   RmPair pair(target);
   if (!pair.open(options.rmid, &error)) return fail(error);
@@ -705,8 +742,11 @@ int runBankRecover(const BankOptions& options) {
     }
     std::printf("%s: %zu branch(es) in doubt\n", rm.label().c_str(), inDoubt.size());
     for (XID xid : inDoubt) {
-      if (xid.formatID != kBankFormatId) {
-        std::printf("   %s: not the bank's: left alone\n", describeXid(xid).c_str());
+      // Presumed abort holds only for this log's own branches: another
+      // transaction manager's (MariaDB lists the whole server's) may be
+      // decided in a log this process cannot see.
+      if (!isOurs(xid, contents.tmId)) {
+        std::printf("   %s: not ours: left alone\n", describeXid(xid).c_str());
         ++foreign;
         continue;
       }
@@ -737,7 +777,7 @@ int runBankRecover(const BankOptions& options) {
   }
   std::printf("bank-recover: %d branch(es) in doubt: %d committed, %d rolled back, %d failed",
               found, toCommit, toRollBack, failed);
-  if (foreign > 0) std::printf("; %d not the bank's", foreign);
+  if (foreign > 0) std::printf("; %d not ours: left alone", foreign);
   std::printf("\n");
   return failed == 0 ? 0 : 1;
 }
@@ -746,6 +786,10 @@ int runBankVerify(const BankOptions& options) {
   BankSwitch target;
   std::string error;
   if (!loadBankSwitch(options, &target, &error)) return fail(error);
+  TmLog log;
+  TmLogContents contents;
+  if (!log.openForRecovery(options.logPath, &contents, &error)) return refuse(error);
+  const std::string ours = TmLog::gtridPrefix(contents.tmId);
   RmPair pair(target);
   if (!pair.open(options.rmid, &error)) return fail(error);
   bool good = true;
@@ -767,7 +811,7 @@ int runBankVerify(const BankOptions& options) {
   for (int i = 0; i < kDatabases; ++i) {
     SqlConnection& sql = pair.rm[i].sql;
     std::vector<SqlRow> rows;
-    if (!inDoubtCount(sql, &inDoubt[i], &error) ||
+    if (!inDoubtCount(sql, ours, &inDoubt[i], &error) ||
         !sql.query("SELECT gtrid, delta FROM transfers", &rows, &error))
       return fail(pair.rm[i].label() + ": " + error);
     for (const SqlRow& row : rows) {

@@ -11,6 +11,7 @@
 #include "tools/xadriver/program_files.h"
 #include "tools/xadriver/script.h"
 #include "tools/xadriver/session.h"
+#include "tools/xadriver/tm_log.h"
 #include "tools/xadriver/xa_names.h"
 
 namespace zp {
@@ -24,8 +25,10 @@ constexpr long kMostListed = 1000;
 
 const char kRecoverUsage[] =
     "usage: xadriver [--module FILE] [--tm dtc|mq] [--open STRING | --open-file FILE|-]\n"
-    "                [--rmid N]\n"
-    "                recover --list | --commit XID | --rollback XID | --forget XID\n";
+    "                [--rmid N] [--log FILE]\n"
+    "                recover --list | --commit XID | --rollback XID | --forget XID\n"
+    "--log FILE: the bank's log; --list marks each branch as its transaction\n"
+    "manager's (with the log's decision) or not.\n";
 
 const char kDefaultOpen[] = "ORACLE_XA+Acc=P/scott/tiger+SesTm=60+DB=rm{rmid}+SqlNet=zpdemo";
 
@@ -36,7 +39,8 @@ struct RecoverOptions {
   bool openGiven = false;
   std::string openFile;  // for the printed hint
   int rmid = 1;
-  std::string action;  // "list", "commit", "rollback", "forget"
+  std::string logPath;  // the bank's log to attribute branches by, or empty
+  std::string action;   // "list", "commit", "rollback", "forget"
   XID xid = {};
 };
 
@@ -52,8 +56,9 @@ int hexDigit(char c) {
   return -1;
 }
 
-bool bytesFromHex(const std::string& text, std::string* bytes) {
-  if (text.empty() || text.size() % 2 != 0 || text.size() > 2 * MAXGTRIDSIZE) return false;
+bool bytesFromHex(const std::string& text, bool mayBeEmpty, std::string* bytes) {
+  if ((text.empty() && !mayBeEmpty) || text.size() % 2 != 0 || text.size() > 2 * MAXGTRIDSIZE)
+    return false;
   bytes->clear();
   for (size_t i = 0; i < text.size(); i += 2) {
     const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
@@ -121,6 +126,9 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
       options.open = readOpenFile(options.openFile);
       if (options.open.find('\r') != std::string::npos)
         usage("--open-file: the open string holds a carriage return");
+    } else if (arg == "--log") {
+      options.logPath = value();
+      if (options.logPath.empty()) usage("--log needs a file name");
     } else if (arg == "--rmid") {
       long long rmid = 0;
       if (!parseInteger(value(), -2147483647, 2147483647, &rmid)) usage("--rmid needs a number");
@@ -131,8 +139,8 @@ RecoverOptions parseRecoverOptions(int argc, char** argv) {
       if (options.action != "list") {
         const std::string text = value();
         if (!xidFromHex(text, &options.xid))
-          usage(arg + " needs an XID as --list prints it (FORMAT:GTRID:BQUAL in hex), not '" +
-                maskPassword(text) + "'");
+          usage(arg + " needs an XID as --list prints it (FORMAT:GTRID:BQUAL in hex, BQUAL " +
+                "may be empty), not '" + maskPassword(text) + "'");
       }
     } else {
       usage("recover does not take " + maskPassword(arg));
@@ -163,13 +171,20 @@ std::string xidToHex(const XID& xid) {
     used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used), "%02x",
                           static_cast<unsigned char>(xid.data[i]));
   }
+  // An empty branch qualifier still gets its separator, so that the text
+  // reads back as the same XID.
+  if (xid.bqual_length <= 0 && xid.gtrid_length >= 0 && xid.gtrid_length <= XIDDATASIZE)
+    text[used++] = ':';
   return std::string(text, static_cast<size_t>(used));
 }
 
 bool xidFromHex(const std::string& text, XID* xid) {
   const size_t first = text.find(':');
-  const size_t second = first == std::string::npos ? first : text.find(':', first + 1);
-  if (second == std::string::npos || text.find(':', second + 1) != std::string::npos) return false;
+  if (first == std::string::npos) return false;
+  // FORMAT:GTRID is taken as FORMAT:GTRID: (an empty branch qualifier).
+  size_t second = text.find(':', first + 1);
+  if (second == std::string::npos) second = text.size();
+  if (second < text.size() && text.find(':', second + 1) != std::string::npos) return false;
   const std::string format = text.substr(0, first);
   if (format.empty() || format.size() > 8) return false;
   unsigned long formatId = 0;
@@ -179,8 +194,8 @@ bool xidFromHex(const std::string& text, XID* xid) {
     formatId = formatId * 16 + static_cast<unsigned long>(digit);
   }
   std::string gtrid, bqual;
-  if (!bytesFromHex(text.substr(first + 1, second - first - 1), &gtrid) ||
-      !bytesFromHex(text.substr(second + 1), &bqual))
+  if (!bytesFromHex(text.substr(first + 1, second - first - 1), false, &gtrid) ||
+      !bytesFromHex(second < text.size() ? text.substr(second + 1) : "", true, &bqual))
     return false;
   XID parsed = {};
   parsed.formatID = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(formatId)));
@@ -196,7 +211,7 @@ std::string commandWord(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--module" || arg == "--tm" || arg == "--open" || arg == "--open-file" ||
-        arg == "--rmid" || arg == "--threads" || arg == "--trace-lib") {
+        arg == "--rmid" || arg == "--threads" || arg == "--trace-lib" || arg == "--log") {
       ++i;
       continue;
     }
@@ -209,8 +224,32 @@ std::string commandWord(int argc, char** argv) {
 int runRecover(int argc, char** argv) {
   RecoverOptions options = parseRecoverOptions(argc, argv);
   if (options.module.empty()) options.module = defaultModuleFile(argv[0]);
-  Target target;
+  // With a log, listed branches are attributed by it; the log stays locked
+  // while the list is made, so that no bank decides meanwhile.
+  TmLog log;
+  TmLogContents contents;
   std::string error;
+  if (!options.logPath.empty() && !log.openForRecovery(options.logPath, &contents, &error)) {
+    std::fprintf(stderr, "xadriver: %s\n", error.c_str());
+    return kExitUsage;
+  }
+  // With the log of the branch's own transaction manager, an outcome that
+  // contradicts it is refused: a decided commit is never rolled back by hand,
+  // and a branch without a decision is never committed.
+  if (!options.logPath.empty() && (options.action == "commit" || options.action == "rollback")) {
+    const std::string prefix = TmLog::gtridPrefix(contents.tmId);
+    const XID& xid = options.xid;
+    const std::string gtrid(xid.data, static_cast<size_t>(xid.gtrid_length));
+    const bool decided = contents.committed.count(gtrid) != 0;
+    if (gtrid.compare(0, prefix.size(), prefix) == 0 && decided != (options.action == "commit")) {
+      std::fprintf(stderr, "xadriver: the log %s %s: --%s refused\n", options.logPath.c_str(),
+                   decided ? "decided to commit this branch"
+                           : "holds no decision for this branch (presumed abort)",
+                   options.action.c_str());
+      return kExitUsage;
+    }
+  }
+  Target target;
   if (!loadTarget(options.module, options.dtc, &target, &error)) {
     std::fprintf(stderr, "xadriver: %s\n", error.c_str());
     return 1;
@@ -234,8 +273,30 @@ int runRecover(int argc, char** argv) {
       if (scanned == kMostListed)
         std::printf("(the first %ld: more may be in doubt; resolve these and list again)\n",
                     kMostListed);
-      for (const XID& xid : listed)
-        std::printf("  %s    (%s)\n", xidToHex(xid).c_str(), describeXid(xid).c_str());
+      int foreign = 0;
+      for (const XID& xid : listed) {
+        std::string mark;
+        if (!options.logPath.empty()) {
+          const std::string prefix = TmLog::gtridPrefix(contents.tmId);
+          const std::string gtrid(xid.data, static_cast<size_t>(xid.gtrid_length));
+          if (gtrid.compare(0, prefix.size(), prefix) != 0) {
+            mark = "  NOT OURS: another transaction manager's; leave it to its own recovery";
+            ++foreign;
+          } else if (contents.committed.count(gtrid) != 0) {
+            mark = "  ours: the log decided commit";
+          } else {
+            mark = "  ours: no decision in the log (presumed abort: roll back)";
+          }
+        }
+        std::printf("  %s    (%s)%s\n", xidToHex(xid).c_str(), describeXid(xid).c_str(),
+                    mark.c_str());
+      }
+      if (foreign > 0)
+        std::printf(
+            "%d branch%s not of the log %s (transaction manager %s): another transaction "
+            "manager's, perhaps of another database on the same server\n",
+            foreign, foreign == 1 ? " is" : "es are", options.logPath.c_str(),
+            contents.tmId.c_str());
       if (!listed.empty()) {
         RecoverCall call;
         call.driver = argv[0];
@@ -245,6 +306,7 @@ int runRecover(int argc, char** argv) {
         call.openGiven = options.openGiven;
         call.openFile = options.openFile;
         call.open = options.open;
+        call.log = options.logPath;
         std::fputs(recoverHint(call, xidToHex(listed.front())).c_str(), stdout);
       }
     }

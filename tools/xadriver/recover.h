@@ -12,20 +12,23 @@ namespace zp {
 namespace xadriver {
 
 // "FORMAT:GTRID:BQUAL", each part in hexadecimal (the format identifier as a
-// 32-bit pattern, the two others byte by byte, lower case).
+// 32-bit pattern, the two others byte by byte, lower case); an empty branch
+// qualifier leaves "FORMAT:GTRID:".
 std::string xidToHex(const XID& xid);
 // Reads that form back (either letter case). Returns false, with xid
-// untouched, unless the format fits 32 bits and each part holds 1 to 64
-// whole bytes.
+// untouched, unless the format fits 32 bits, the global transaction id holds
+// 1 to 64 whole bytes and the branch qualifier 0 to 64 ("FORMAT:GTRID", with
+// no second colon, is an empty one too).
 bool xidFromHex(const std::string& text, XID* xid);
 
 // The command word: the first argument that is neither an option of the
 // driver nor an option's value ("" when there is none).
 std::string commandWord(int argc, char** argv);
 // Runs it: xadriver [--module FILE] [--tm dtc|mq] [--open STRING] [--rmid N]
-// recover --list | --commit XID | --rollback XID | --forget XID.
+// [--log FILE] recover --list | --commit XID | --rollback XID | --forget XID.
 // Returns the exit status: 0 when the list was read or the branch resolved
-// with XA_OK, 1 otherwise, 2 for wrong arguments.
+// with XA_OK, 1 otherwise, 2 for wrong arguments or a log that cannot be
+// read (with --log, --list marks each branch the log's own or not).
 int runRecover(int argc, char** argv);
 
 }  // namespace xadriver
