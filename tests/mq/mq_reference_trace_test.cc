@@ -3,6 +3,7 @@
 // record in the log file, each with the right process and thread.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -10,10 +11,18 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "journal_lines.h"
 #include "mq_test_support.h"
 #include "platform/platform.h"
 #include "testlib/threads.h"
+#include "trace/trace_binding.h"
 #include "zpor8dtc23/zpor8dtc23.h"
 
 namespace zp {
@@ -112,6 +121,78 @@ TEST(MqSwitch_xa80, ReferenceLibraryDefaultsToItsOwnLogFile) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].kind + " " + lines[0].text, std::string("OPEN ") + defaultLog);
   EXPECT_EQ(lines[3].kind + " " + lines[3].function, "EXIT or8_mq_xa_open");
+}
+
+// A FIFO named as the trace log: the open refuses it at once (tracing ends
+// off, the client is opened all the same), and another thread's untraced
+// calls never wait for the binding. Each wait is bounded: an open that waits
+// for a reader fails the test, which then opens the reader itself so that the
+// open ends.
+TEST(MqSwitch_xa80, TraceLogFifoIsRefusedWithoutWaiting) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no FIFOs on this target";
+#else
+  constexpr int64_t kLimit = 10LL * 1000 * 1000 * 1000;
+  constexpr int kCalls = 1000;
+  const char* fifo = "trace_log_fifo";
+  std::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo, 0600), 0);
+  xa_switch_t* sw = MQStart();
+  ASSERT_EQ(openWith(sw, "ORACLE_XA+Acc=P/scott/tiger"), XA_OK);
+  struct Shared {
+    xa_switch_t* sw;
+    std::string info;
+    std::atomic<int> opened{0};
+    std::atomic<int> result{0};
+    std::atomic<int> calls{0};
+  } shared;
+  shared.sw = sw;
+  shared.info = "ORACLE_XA+Acc=P/scott/tiger" + test::traceOptions(test::kReferenceTrace, fifo);
+  auto opener = [](void* argument) -> uint32_t {
+    auto* data = static_cast<Shared*>(argument);
+    data->result = openWith(data->sw, data->info);
+    data->opened = 1;
+    return 0;
+  };
+  auto caller = [](void* argument) -> uint32_t {
+    auto* data = static_cast<Shared*>(argument);
+    for (int i = 0; i < kCalls; ++i) {
+      XID xid = test::knownXid();
+      data->sw->xa_start_entry(&xid, 3, TMNOFLAGS);
+      data->sw->xa_end_entry(&xid, 3, TMSUCCESS);
+      data->calls.fetch_add(1);
+    }
+    return 0;
+  };
+  uint32_t ids[2];
+  platform::Thread* threads[2] = {platform::threadStart(opener, &shared, &ids[0]),
+                                  platform::threadStart(caller, &shared, &ids[1])};
+  ASSERT_NE(threads[0], nullptr);
+  ASSERT_NE(threads[1], nullptr);
+  const int64_t deadline = platform::monotonicNanoseconds() + kLimit;
+  while ((shared.opened == 0 || shared.calls < kCalls) &&
+         platform::monotonicNanoseconds() < deadline) {
+    test::yieldThread();
+  }
+  EXPECT_EQ(shared.opened.load(), 1) << "the open waited for a reader of the trace log";
+  EXPECT_EQ(shared.calls.load(), kCalls) << "untraced calls waited for the binding";
+  if (shared.opened == 0 || shared.calls < kCalls) {
+    // Let the open go on and read what it then traces, so both threads end.
+    signal(SIGPIPE, SIG_IGN);
+    const int reader = open(fifo, O_RDONLY | O_NONBLOCK);
+    char drained[4096];
+    while (reader >= 0 && (shared.opened == 0 || shared.calls < kCalls)) {
+      if (read(reader, drained, sizeof drained) <= 0) test::yieldThread();
+    }
+    if (reader >= 0) close(reader);
+  }
+  platform::threadJoin(threads[0]);
+  platform::threadJoin(threads[1]);
+  EXPECT_EQ(shared.result.load(), XA_OK);
+  EXPECT_EQ(g_traceContext.enabled.load(), 0) << "tracing stays off";
+  EXPECT_EQ(g_traceContext.library.load(), nullptr);
+  std::remove(fifo);
+#endif
 }
 
 }  // namespace

@@ -105,6 +105,12 @@ Finding checkTraceFile(const std::string& file) {
   if (std::filesystem::is_directory(path, error)) {
     return {Verdict::kFail, "the trace log " + shown + " is a folder"};
   }
+  // Not opened to find out: a FIFO without a reader would hold the open.
+  if (platform::fileIsNotRegular(file.c_str())) {
+    return {Verdict::kFail, "the trace log " + shown +
+                                " is not a regular file (a FIFO or a device): the module refuses "
+                                "it and the MQ switch does not trace"};
+  }
   const bool existed = std::filesystem::exists(path, error);
   bool writable = false;
   {
