@@ -231,6 +231,10 @@ bool registryWriteMachineString(const char* subKey, const char* name, const char
 void codePageSelect();
 // Nonzero when the byte begins a two-byte character of the code page.
 bool codePageIsLeadByte(unsigned char byte);
+// Whether lead followed by trail is one two-byte character of the code page.
+// A lead byte followed by a byte that cannot trail it (a '+', a digit, the
+// terminator) is, by the code page's own rule, a character by itself.
+bool codePageIsPair(unsigned char lead, unsigned char trail);
 // The byte upper-cased in the code page (single-byte characters only).
 unsigned char codePageUpperByte(unsigned char byte);
 // Upper-cases length bytes in place, leaving double-byte characters alone.
