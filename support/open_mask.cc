@@ -109,12 +109,17 @@ size_t mask_open_string(const char* text, size_t length, char* out, size_t capac
     size_t value = accountValueStart(text, length, at);
     if (value == 0) continue;
     while (value < length && isSpace(text[value])) ++value;
+    // The value ends at the next '+', or where another account keyword
+    // starts inside it, which is then masked in its turn.
     size_t end = value;
-    while (end < length && text[end] != '+') ++end;
+    while (end < length && text[end] != '+' &&
+           !(end > 0 && isBoundary(text[end - 1]) && accountValueStart(text, length, end) != 0)) {
+      ++end;
+    }
     output.append(text + copied, value - copied);
     appendMaskedValue(text, value, end, &output);
     copied = end;
-    at = end;  // the '+' that ends the value, or the end
+    at = end - 1;  // the next look starts at the end: a '+', a keyword, or the end
   }
   output.append(text + copied, length - copied);
   return output.finish();

@@ -24,6 +24,8 @@ namespace zp {
 //   "P/user" and "P/" hold no password and stay as they are;
 //   "user/password" (no marker) shows as "user/****";
 //   a value without '/' shows as "****", and an empty one stays empty.
+// A value also ends where another account keyword starts inside it
+// ("Acc=P/u;Acc=p"), and that one is masked in turn.
 // The password is everything after the first '/' that follows the user, so a
 // password holding '/' is masked whole. Embedded NUL bytes are bytes like any
 // other. text may be null when length is 0, out when capacity is 0. Works on

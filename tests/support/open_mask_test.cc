@@ -64,6 +64,8 @@ TEST(OpenMask, NoPasswordByteSurvives) {
        "ORACLE_XA+\x7f"
        "Acc=u/****",
        "Q#Z"},
+      // An account option inside another's value is masked in its turn.
+      {"ORACLE_XA+Acc=P/u;Acc=Q#Z+DB=x", "ORACLE_XA+Acc=P/u;Acc=****+DB=x", "Q#Z"},
   };
   for (const auto& row : rows) {
     const std::string shown = masked(row.text);
