@@ -360,7 +360,7 @@ TEST(DiagLog_xa80, FullLogRestartsWhenItsFileGoes) {
 }
 
 constexpr char kWriterVariable[] = "ZP_DIAG_LOG_WRITER";
-constexpr int kWriterOpens = 300;
+constexpr int kWriterOpens = 400;
 
 // An open string near 600 bytes: its open line is longer than 512 bytes.
 std::string longOpenString(int process) {
@@ -440,7 +440,7 @@ class WriterProcess {
 };
 
 TEST(DiagLog_xa80, LongLinesOfSeveralProcessesStayWhole) {
-  constexpr int kProcesses = 3;
+  constexpr int kProcesses = 4;
   const std::string path = scratchLog("processes");
   char full[1024];
 #if defined(_WIN32)
@@ -472,39 +472,105 @@ TEST(DiagLog_xa80, LongLinesOfSeveralProcessesStayWhole) {
   EXPECT_EQ(torn, 0) << "of " << opens << " lines";
 }
 
-// A service's environment is awkward to set: the registry value switches the
-// log on as well. The test writes it in the test prefix's registry.
-TEST(DiagLog_xa80, RegistryValueSwitchesItOn) {
+// A service's environment is awkward to set: the registry values switch the
+// log on as well, written as administrators write them: strings, expandable
+// strings, numbers of either width. A value of another type or one that
+// cannot be used gives one line naming it. The test writes them in the test
+// prefix's registry.
+TEST(DiagLog_xa80, RegistryValuesOfEachType) {
 #if !defined(_WIN32)
   GTEST_SKIP() << "the registry exists on Windows only";
 #else
-  const std::string path = scratchLog("registry");
-  char full[MAX_PATH];
-  ASSERT_NE(GetFullPathNameA(path.c_str(), sizeof full, full, nullptr), 0u);
+  struct Value {
+    const char* name;
+    DWORD type;
+    std::string text;  // REG_SZ, REG_EXPAND_SZ, REG_BINARY bytes
+    uint64_t number;   // REG_DWORD, REG_QWORD
+  };
+  struct Row {
+    const char* name;
+    std::vector<Value> values;  // LogFile is added to each
+    std::vector<std::string> lines;
+  };
+  char folder[MAX_PATH];
+  ASSERT_NE(GetCurrentDirectoryA(sizeof folder, folder), 0u);
+  platform::environmentSet("ZP_DIAG_FOLDER", folder);
+  const Row rows[] = {
+      {"strings",
+       {{"LogLevel", REG_SZ, "verbose", 0}, {"LogLimit", REG_SZ, "100000", 0}},
+       {"level verbose limit 100000 settings from the registry"}},
+      {"numbers",
+       {{"LogLevel", REG_DWORD, "", 2}, {"LogLimit", REG_QWORD, "", 200000}},
+       {"level verbose limit 200000 settings from the registry"}},
+      {"dword limit",
+       {{"LogLevel", REG_DWORD, "", 1}, {"LogLimit", REG_DWORD, "", 300000}},
+       {"level normal limit 300000 settings from the registry"}},
+      {"other types",
+       {{"LogLevel", REG_BINARY, "\x02", 0}, {"LogLimit", REG_MULTI_SZ, std::string("1\0", 3), 0}},
+       {"level normal limit 16777216 ", "setting LogLevel ignored: a REG_BINARY value",
+        "setting LogLimit ignored: a REG_MULTI_SZ value"}},
+      {"unusable values",
+       {{"LogLevel", REG_SZ, "chatty", 0}, {"LogLimit", REG_SZ, "lots", 0}},
+       {"setting LogLevel ignored: \"chatty\" is not normal, verbose, 1 or 2",
+        "setting LogLimit ignored: \"lots\" is not a whole number of bytes"}},
+  };
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\zpor8dtc23", 0, nullptr, 0,
                             KEY_SET_VALUE, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  const std::string level = "verbose";
-  ASSERT_EQ(RegSetValueExA(key, "LogFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(full),
-                           static_cast<DWORD>(std::strlen(full) + 1)),
-            ERROR_SUCCESS);
-  RegSetValueExA(key, "LogLevel", 0, REG_SZ, reinterpret_cast<const BYTE*>(level.c_str()),
-                 static_cast<DWORD>(level.size() + 1));
   setLogEnvironment(nullptr);
-  {
-    Module module("mq");
-    ASSERT_NE(module.xa(), nullptr);
-    EXPECT_EQ(runSession(module.xa()), kSessionResults);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string file = std::string("diag_registry_") + row.name + ".log";
+    std::remove(file.c_str());
+    // Expanded from the environment of the process that loads the module.
+    const std::string logFile = "%ZP_DIAG_FOLDER%\\" + file;
+    ASSERT_EQ(RegSetValueExA(key, "LogFile", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(logFile.c_str()),
+                             static_cast<DWORD>(logFile.size() + 1)),
+              ERROR_SUCCESS);
+    for (const Value& value : row.values) {
+      std::string bytes = value.text;
+      if (value.type == REG_SZ) bytes.push_back('\0');
+      if (value.type == REG_DWORD || value.type == REG_QWORD) {
+        bytes.assign(reinterpret_cast<const char*>(&value.number), value.type == REG_DWORD ? 4 : 8);
+      }
+      ASSERT_EQ(RegSetValueExA(key, value.name, 0, value.type,
+                               reinterpret_cast<const BYTE*>(bytes.data()),
+                               static_cast<DWORD>(bytes.size())),
+                ERROR_SUCCESS);
+    }
+    {
+      Module module("mq");
+      ASSERT_NE(module.xa(), nullptr);
+      EXPECT_EQ(runSession(module.xa()), kSessionResults);
+    }
+    const std::vector<std::string> lines = readLines(file);
+    for (const std::string& part : row.lines) {
+      EXPECT_TRUE(anyLineHas(lines, part)) << "no line has: " << part << "\n" << readAll(file);
+    }
+    EXPECT_FALSE(anyLineHas(lines, "tiger"));
   }
   RegDeleteValueA(key, "LogFile");
   RegDeleteValueA(key, "LogLevel");
+  RegDeleteValueA(key, "LogLimit");
   RegCloseKey(key);
-  const std::vector<std::string> lines = readLines(path);
-  EXPECT_TRUE(anyLineHas(lines, "settings from the registry")) << readAll(path);
-  EXPECT_TRUE(anyLineHas(lines, "call mq xa_start rmid 5"));
-  EXPECT_FALSE(anyLineHas(lines, "tiger"));
 #endif
+}
+
+// A log path of 260 characters or more, which the ANSI file calls of Windows
+// cannot take: "./" repeated in front of a name in the current folder.
+TEST(DiagLog_xa80, LongPathIsWritten) {
+  const std::string name = scratchLog("long_path");
+  std::string path;
+  while (path.size() + name.size() < 330) path += "./";
+  path += name;
+  setLogEnvironment(path.c_str());
+  {
+    Module module("dtc");
+    ASSERT_NE(module.xa(), nullptr);
+  }
+  EXPECT_TRUE(anyLineHas(readLines(name), "load module ")) << path.size() << " characters";
 }
 
 }  // namespace
