@@ -41,16 +41,14 @@ constexpr int kWidePathSize = 4096;
 class WidePath {
  public:
   explicit WidePath(const char* path) {
-    wchar_t given[kWidePathSize];
-    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, given, kWidePathSize);
+    const int length = MultiByteToWideChar(CP_ACP, 0, path, -1, path_, kWidePathSize);
     if (length <= 0) return;
-    if (length - 1 < MAX_PATH - 12 || std::wcsncmp(given, L"\\\\?\\", 4) == 0) {
-      std::wmemcpy(path_, given, static_cast<size_t>(length));
+    if (length - 1 < MAX_PATH - 12 || std::wcsncmp(path_, L"\\\\?\\", 4) == 0) {
       valid_ = true;
       return;
     }
     wchar_t full[kWidePathSize];
-    const DWORD fullLength = GetFullPathNameW(given, kWidePathSize, full, nullptr);
+    const DWORD fullLength = GetFullPathNameW(path_, kWidePathSize, full, nullptr);
     if (fullLength == 0 || fullLength >= kWidePathSize) return;
     const bool network = full[0] == L'\\' && full[1] == L'\\';
     const wchar_t* prefix = network ? L"\\\\?\\UNC\\" : L"\\\\?\\";
@@ -126,7 +124,17 @@ bool fileAppendRegular(const char* path, const char* text, size_t length) {
   }
   // A failed write is passed over like a file that cannot be opened.
   if (fault::shouldFail(fault::Point::kFileWrite)) return false;
-  return writeConverted(file.get(), text, length);
+  // Appenders of every process take turns on one byte far past any end of
+  // file: an append is one write, but not every file system (nor Wine) keeps
+  // the appends of several processes from landing at the same offset. The
+  // lock is held for one write and goes with the handle.
+  OVERLAPPED turn = {};
+  turn.Offset = 0xFFFFFFFEu;
+  turn.OffsetHigh = 0x7FFFFFFFu;
+  const bool locked = LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn) != 0;
+  const bool written = writeConverted(file.get(), text, length);
+  if (locked) UnlockFileEx(file.get(), 0, 1, 0, &turn);
+  return written;
 }
 
 bool fileSize(const char* path, uint64_t* size) {
