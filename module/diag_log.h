@@ -41,15 +41,38 @@ constexpr char kDiagRegistryLimit[] = "LogLimit";
 // counts as 2,816.
 constexpr uint64_t kDiagDefaultLimit = 16u << 20;
 
+// The longest file name the log takes, in bytes with the terminator.
+constexpr size_t kDiagPathSize = 1024;
+
+// The settings as diag_log_start reads them, with a note for each one that
+// was given but cannot be used (its name, what it was, what applies instead).
+struct DiagSettings {
+  char path[kDiagPathSize];  // empty: the log stays off
+  bool fromRegistry;
+  int32_t level;
+  uint64_t limit;
+  int noteCount;
+  char notes[4][256];
+};
+
+// Reads the settings: the environment when ZPXA_LOG is set, else (Windows)
+// the registry values, which may be strings (REG_SZ, or REG_EXPAND_SZ with
+// %VARIABLE% references) or, for the numbers, REG_DWORD or REG_QWORD.
+// Anything else is ignored and noted. Allocates and writes nothing.
+void diag_log_read_settings(DiagSettings* settings);
+
 // The level in force: kDiagOff from load until diag_log_start finds a file,
-// and again after diag_log_stop or once the file is full.
+// and again after diag_log_stop. While the file is full, lines are dropped;
+// the log looks again at most once a second and starts afresh once the file
+// has been deleted, moved or emptied.
 extern std::atomic<int32_t> g_diagLogLevel;
 
 // One relaxed load: what every switch call pays while the log is off.
 inline int32_t diag_log_level() { return g_diagLogLevel.load(std::memory_order_relaxed); }
 
-// Reads the settings (environment, then on Windows the registry) and, when
-// they name a file, switches the log on and writes the load line. Runs once,
+// Reads the settings (diag_log_read_settings) and, when they name a file,
+// switches the log on and writes the load line and a line for each setting
+// that was ignored. Runs once,
 // in the process attach. Never fails the load: a file that cannot be written
 // leaves the module working and the log silent.
 void diag_log_start();

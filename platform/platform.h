@@ -161,6 +161,12 @@ bool fileAppendRegular(const char* path, const char* text, size_t length);
 // of that name exists, when it is not a regular file, or when the query fails.
 bool fileSize(const char* path, uint64_t* size);
 
+// Whether something of that name exists and is not a regular file (a FIFO, a
+// device, a directory, a socket; on Windows also any name in the \\.\ device
+// space), following symbolic links. False when nothing of that name exists or
+// it is a regular file. Opens nothing, so it never waits.
+bool fileIsNotRegular(const char* path);
+
 // ---------------------------------------------------------------------------
 // Locked files (locked_file.cc)
 
@@ -238,6 +244,20 @@ size_t registryReadMachineString(const char* subKey, const char* name, char* buf
 // Reads a DWORD value the same way. Returns false when the key or value is
 // absent or is not a DWORD; always false on Linux.
 bool registryReadMachineNumber(const char* subKey, const char* name, uint32_t* value);
+// What registryReadMachineSetting found.
+enum class RegistrySetting {
+  kAbsent,     // no such key or value (always on Linux)
+  kText,       // buffer holds the value as text
+  kWrongType,  // buffer holds the name of the value's type ("REG_BINARY")
+  kTooLong,    // the text does not fit buffer; buffer is empty
+};
+// Reads the value name of HKEY_LOCAL_MACHINE\subKey (the process's own
+// registry view) as text into buffer (size bytes, terminated): REG_SZ as
+// stored, REG_EXPAND_SZ with its %VARIABLE% references expanded from the
+// process's environment, REG_DWORD and REG_QWORD as decimal digits. Any other
+// type gives kWrongType and its name.
+RegistrySetting registryReadMachineSetting(const char* subKey, const char* name, char* buffer,
+                                           size_t size);
 // Writes the string value name of HKEY_LOCAL_MACHINE\subKey, creating the
 // key when needed. Returns false when the system refused (rights, no
 // registry: always on Linux).
@@ -272,6 +292,10 @@ RegistryKind registryReadMachineText(const char* subKey, const char* name, char*
 void codePageSelect();
 // Nonzero when the byte begins a two-byte character of the code page.
 bool codePageIsLeadByte(unsigned char byte);
+// Whether lead followed by trail is one two-byte character of the code page.
+// A lead byte followed by a byte that cannot trail it (a '+', a digit, the
+// terminator) is, by the code page's own rule, a character by itself.
+bool codePageIsPair(unsigned char lead, unsigned char trail);
 // The byte upper-cased in the code page (single-byte characters only).
 unsigned char codePageUpperByte(unsigned char byte);
 // Upper-cases length bytes in place, leaving double-byte characters alone.

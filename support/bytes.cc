@@ -92,7 +92,10 @@ int charSize(const char* text, int mode) {
     if (byte < 0xF0) return 3;
     return 4;
   }
-  return platform::codePageIsLeadByte(byte) ? 2 : 1;
+  if (!platform::codePageIsLeadByte(byte)) return 1;
+  // A lead byte that the next byte cannot trail is a character by itself, so
+  // that stepping never passes over a '+' or the terminator.
+  return platform::codePageIsPair(byte, static_cast<unsigned char>(text[1])) ? 2 : 1;
 }
 
 const char* nextChar(const char* text, int mode) { return text + charSize(text, mode); }

@@ -39,7 +39,10 @@ void fillBytes(void* destination, unsigned char value, uint32_t n);
 // Nonzero when the byte at text is a lead byte of the ANSI code page.
 int isLeadByte(const char* text);
 // Size (1 to 4) of the character that starts at text: kCharModeUtf8 looks at
-// the first byte only; any other mode asks the ANSI code page (1 or 2).
+// the first byte only; any other mode asks the ANSI code page (1 or 2): 2 for
+// a lead byte and a byte that can trail it, so a lead byte followed by a '+'
+// or the terminator is one character. REQUIRES (code page): the byte after a
+// lead byte is readable.
 int charSize(const char* text, int mode);
 const char* nextChar(const char* text, int mode);
 uint32_t nextCharIndex(const char* text, uint32_t index, int mode);

@@ -149,9 +149,9 @@ int32_t KvStringW::assignAnsi(const char* text, uint32_t bytes) {
       ++at;
       continue;
     }
-    const uint32_t size = static_cast<uint32_t>(charSize(text + at, kCharModeCodePage));
     // A lead byte whose trail byte is missing ends the text.
-    if (bytes - at < size) break;
+    if (bytes - at < 2 && platform::codePageIsLeadByte(byte)) break;
+    const uint32_t size = static_cast<uint32_t>(charSize(text + at, kCharModeCodePage));
     const int room = static_cast<int>(capacity_ - length_ - 1);
     const int produced =
         platform::codePageToUtf16(text + at, static_cast<int>(size), data_ + length_, room);

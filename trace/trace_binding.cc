@@ -80,6 +80,10 @@ bool load_and_open(TraceLibrary* record, const char* fileName, const char* libra
     return false;
   }
   if (record->version() < kTraceVersionFloor) return false;
+  // A name that is there but is not a regular file (a FIFO, a device, a
+  // folder) is refused before the library opens it: its open could wait
+  // without end while this thread holds the trace lock.
+  if (fileName != nullptr && platform::fileIsNotRegular(fileName)) return false;
   char scratch[kTraceScratchSize];
   // The status is 16 bits wide: only those decide, whatever else the
   // library leaves in the result register.
@@ -180,6 +184,10 @@ void trace_start(TraceContext* context, int32_t level, const char* fileName,
     if (library->setTraceLevel != nullptr) library->setTraceLevel(0);
     library->traceInit(0, init);
   }
+  // On only once a library is bound: calls of other threads read the flag
+  // without the lock, and so never wait for a binding under way unless
+  // tracing was on already.
+  context->enabled.store(1, std::memory_order_relaxed);
 }
 
 int32_t trace_rebind(TraceContext* context, int32_t level, const char* fileName,

@@ -101,10 +101,10 @@ class TraceUse {
 // other than 2, sets enabled to 0. Otherwise rebinds on the validated names,
 // falls back to binding on the names as they came, sets enabled to 0 when no
 // library ends up bound, and initialises a bound library that has mvTraceInit
-// (level 0 first, when it has mvSetTraceLevel). Lengths are string lengths, 0
-// for an absent name. Runs on any thread; holds the trace lock from the
-// release of the old binding to the initialisation of the new one, so that
-// writers arriving meanwhile wait and then write to the new binding.
+// (level 0 first, when it has mvSetTraceLevel), then sets enabled to 1. Lengths are string lengths,
+// 0 for an absent name. Runs on any thread; holds the trace lock from the release of the old
+// binding to the initialisation of the new one, so that writers arriving meanwhile wait and then
+// write to the new binding.
 void trace_start(TraceContext* context, int32_t level, const char* fileName,
                  uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength,
                  const char* init);
@@ -119,10 +119,11 @@ int32_t trace_rebind(TraceContext* context, int32_t level, const char* fileName,
                      uint32_t fileNameLength, const char* libraryName, uint32_t libraryNameLength);
 
 // Loads libraryName unchanged, checks its exports and version and has it open
-// fileName (null allowed) as its log. Returns 0 when the library is now bound,
-// 1 when one was bound already, the name is absent or longer than 259
-// characters, or any step failed (the library is then unloaded again and the
-// context is unchanged). Holds the trace lock throughout.
+// fileName (null allowed) as its log; a fileName that names something other
+// than a regular file is refused before the library is asked to open it. Returns 0 when the library
+// is now bound, 1 when one was bound already, the name is absent or longer than 259 characters, or
+// any step failed (the library is then unloaded again and the context is unchanged). Holds the
+// trace lock throughout.
 int32_t trace_bind(TraceContext* context, const char* fileName, const char* libraryName);
 
 // Releases the bound library, if any: detaches it from the context, waits for

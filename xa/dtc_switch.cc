@@ -246,7 +246,7 @@ int dtc_xa_complete(int* handle, int* retval, int rmid, long flags) {
 
 extern "C" ZP_EXPORT int32_t GetXaSwitch(uint32_t, xa_switch_t** switch_out) {
   if (switch_out == nullptr) return zp::kHresultPointer;
-  *switch_out = zp::fill_switch_record(zp::kDtcEntries);
+  *switch_out = zp::fill_switch_record(zp::kDtcEntries, "GetXaSwitch");
   return zp::kHresultOk;
 }
 

@@ -123,7 +123,9 @@ uint32_t name_length(const char* name) {
 void start_tracing_if_asked() {
   const int32_t level = trace_options_level();
   if (level <= 1) return;
-  g_traceContext.enabled.store(1, std::memory_order_relaxed);
+  // trace_start switches tracing on once a library is bound, not before:
+  // until then another thread's call does not trace and so never waits for
+  // this binding.
   const char* file = trace_options_file_name();
   const char* library = trace_options_dll_name();
   trace_start(&g_traceContext, level, file, name_length(file), library, name_length(library), "");
@@ -254,4 +256,6 @@ constexpr zp::XaEntrySet kMqEntries = {
 
 }  // namespace
 
-extern "C" ZP_EXPORT xa_switch_t* MQStart(void) { return zp::fill_switch_record(kMqEntries); }
+extern "C" ZP_EXPORT xa_switch_t* MQStart(void) {
+  return zp::fill_switch_record(kMqEntries, "MQStart");
+}

@@ -25,8 +25,11 @@ struct XaEntrySet {
 extern const char kSwitchName[];  // "Oracle8 Server"
 
 // Writes the name, flags 0, version 1 and the entries into the module switch
-// record and returns its address. Loads, allocates and locks nothing.
-xa_switch_t* fill_switch_record(const XaEntrySet& entries);
+// record and returns its address. entryPoint names the caller ("MQStart",
+// "GetXaSwitch"): when the record held the other entry point's entries, the
+// diagnostic log (normal level) gets one line saying that they were replaced
+// for every holder. Loads, allocates and locks nothing.
+xa_switch_t* fill_switch_record(const XaEntrySet& entries, const char* entryPoint = "a caller");
 
 }  // namespace zp
 

@@ -18,30 +18,37 @@ namespace platform {
 namespace {
 
 // A byte is a lead byte when it does not form a character by itself but
-// begins one of exactly two bytes with some trail byte.
+// begins one of exactly two bytes with some trail byte; trail holds, for each
+// lead byte, the set of bytes that complete it.
 struct LeadTable {
   std::atomic<bool> ready;
   bool lead[256];
+  uint8_t trail[256][32];
 };
 LeadTable g_leadTable;
 
-bool beginsTwoByteCharacter(unsigned char byte) {
+// Marks the bytes that complete byte to a two-byte character; true when any does.
+bool recordTrailBytes(unsigned char byte) {
   std::mbstate_t state{};
   wchar_t wide;
   const char single = static_cast<char>(byte);
   if (std::mbrtowc(&wide, &single, 1, &state) != static_cast<size_t>(-2)) return false;
+  bool any = false;
   for (int trail = 0x40; trail <= 0xFF; ++trail) {
     const char pair[2] = {static_cast<char>(byte), static_cast<char>(trail)};
     std::mbstate_t fresh{};
-    if (std::mbrtowc(&wide, pair, 2, &fresh) == 2) return true;
+    if (std::mbrtowc(&wide, pair, 2, &fresh) == 2) {
+      g_leadTable.trail[byte][trail >> 3] |= static_cast<uint8_t>(1u << (trail & 7));
+      any = true;
+    }
   }
-  return false;
+  return any;
 }
 
 void buildLeadTable() {
+  std::memset(g_leadTable.trail, 0, sizeof g_leadTable.trail);
   for (int byte = 0; byte < 256; ++byte) {
-    g_leadTable.lead[byte] =
-        byte >= 0x80 && beginsTwoByteCharacter(static_cast<unsigned char>(byte));
+    g_leadTable.lead[byte] = byte >= 0x80 && recordTrailBytes(static_cast<unsigned char>(byte));
   }
   g_leadTable.ready.store(true, std::memory_order_release);
 }
@@ -67,6 +74,11 @@ void codePageSelect() {
 bool codePageIsLeadByte(unsigned char byte) {
   if (!g_leadTable.ready.load(std::memory_order_acquire)) buildLeadTable();
   return g_leadTable.lead[byte];
+}
+
+bool codePageIsPair(unsigned char lead, unsigned char trail) {
+  if (!codePageIsLeadByte(lead)) return false;
+  return (g_leadTable.trail[lead][trail >> 3] & (1u << (trail & 7))) != 0;
 }
 
 unsigned char codePageUpperByte(unsigned char byte) {

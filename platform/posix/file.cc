@@ -83,5 +83,11 @@ bool fileSize(const char* path, uint64_t* size) {
   return true;
 }
 
+bool fileIsNotRegular(const char* path) {
+  struct stat status;
+  if (path == nullptr || stat(path, &status) != 0) return false;
+  return !S_ISREG(status.st_mode);
+}
+
 }  // namespace platform
 }  // namespace zp

@@ -11,6 +11,11 @@ size_t registryReadMachineString(const char*, const char*, char* buffer, size_t 
 
 bool registryReadMachineNumber(const char*, const char*, uint32_t*) { return false; }
 
+RegistrySetting registryReadMachineSetting(const char*, const char*, char* buffer, size_t size) {
+  if (size != 0) buffer[0] = '\0';
+  return RegistrySetting::kAbsent;
+}
+
 bool registryWriteMachineString(const char*, const char*, const char*) { return false; }
 
 bool registryDeleteMachineValue(const char*, const char*) { return false; }

@@ -12,6 +12,15 @@ void codePageSelect() { std::setlocale(LC_CTYPE, ".ACP"); }
 
 bool codePageIsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
 
+bool codePageIsPair(unsigned char lead, unsigned char trail) {
+  if (IsDBCSLeadByte(lead) == 0) return false;
+  // The code page's own verdict: the pair converts to one character, or the
+  // lead byte stands alone.
+  const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  WCHAR wide[2];
+  return MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pair, 2, wide, 2) == 1;
+}
+
 unsigned char codePageUpperByte(unsigned char byte) {
   // CharUpperA takes a single character in the low word of its argument.
   return static_cast<unsigned char>(reinterpret_cast<uintptr_t>(

@@ -1,6 +1,7 @@
 // The masking of open strings: an open string with account options built
 // around a password of one marker byte that appears nowhere else shows no
-// marker byte once masked, whatever surrounds the options; the result is the
+// marker byte once masked, whatever surrounds the options and however they
+// are introduced (a '+', punctuation, a control byte, the prefix itself); the result is the
 // same at any capacity, cut and terminated; and masking does not change what
 // the open-string filter makes of the string (masking and filtering commute),
 // trace names that hold an account keyword aside.
@@ -20,7 +21,7 @@ namespace {
 constexpr char kOption = '\x01';
 
 // The bytes the harness itself writes around a password.
-const char kOwnBytes[] = "+ \t=AaCcPp/scott";
+const char kOwnBytes[] = "+;,( \t\v\f\x02=AaCcPp/scott";
 
 // A byte that can stand for a password: in neither the input nor the
 // harness's own text, and not one the masking or the filter treats specially.
@@ -35,17 +36,33 @@ int markerFor(const std::string& text) {
   return -1;
 }
 
-// "+", the keyword "Acc" in some letter case with blanks or tabs around it,
-// "=", and a value in one of the forms that holds a password.
-std::string accountOption(uint8_t shape, uint8_t size, char marker) {
+// Whether text is the prefix "ORACLE_XA" (any letter case) and nothing more.
+bool isPrefix(const std::string& text) {
+  static const char kPrefix[] = "oracle_xa";
+  if (text.size() != sizeof kPrefix - 1) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+    if (c != kPrefix[i]) return false;
+  }
+  return true;
+}
+
+// What introduces the keyword ("+", punctuation, a control byte, or nothing
+// right after the prefix), the keyword "Acc" in some letter case with spaces
+// or control bytes around it, "=", and a value in one of the forms that holds
+// a password. before is the text the option follows.
+std::string accountOption(uint8_t shape, uint8_t size, char marker, const std::string& before) {
   static const char* const kKeywords[] = {"Acc", "ACC", "acc", "aCc"};
-  static const char* const kBlanks[] = {"", " ", "\t", " \t "};
-  std::string option = "+";
-  option += kBlanks[(shape >> 2) & 1];
+  static const char* const kSpaces[] = {"", " ", "\t", " \t ", "\v", "\f\x02\r\n"};
+  static const char* const kIntroducers[] = {"+", "+", ";", ",", "(", "\v", "+\f", ""};
+  std::string option = kIntroducers[(size >> 4) & 7];
+  if (option.empty() && !isPrefix(before)) option = "+";
+  const bool controls = (size & 0x80) != 0;
+  option += kSpaces[(shape >> 2) & 1 ? (controls ? 4 : 1) : 0];
   option += kKeywords[shape & 3];
-  option += kBlanks[(shape >> 3) & 1 ? 2 : 0];
+  option += kSpaces[(shape >> 3) & 1 ? (controls ? 5 : 2) : 0];
   option += "=";
-  option += kBlanks[(shape >> 4) & 1 ? 3 : 0];
+  option += kSpaces[(shape >> 4) & 1 ? (controls ? 4 : 3) : 0];
   const std::string user = (shape & 0x80) != 0 ? "" : "scott";
   const std::string password(1 + size % 16, marker);
   switch ((shape >> 5) & 3) {
@@ -130,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       continue;
     }
     text += accountOption(i + 1 < size ? data[i + 1] : 0, i + 2 < size ? data[i + 2] : 0,
-                          static_cast<char>(marker));
+                          static_cast<char>(marker), text);
     i += 2;
     if (i + 1 < size) text += '+';  // the password ends where its option does
   }

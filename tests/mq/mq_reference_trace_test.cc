@@ -3,17 +3,27 @@
 // record in the log file, each with the right process and thread.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "journal_lines.h"
 #include "mq_test_support.h"
 #include "platform/platform.h"
 #include "testlib/threads.h"
+#include "trace/trace_binding.h"
 #include "zpor8dtc23/zpor8dtc23.h"
 
 namespace zp {
@@ -112,6 +122,136 @@ TEST(MqSwitch_xa80, ReferenceLibraryDefaultsToItsOwnLogFile) {
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].kind + " " + lines[0].text, std::string("OPEN ") + defaultLog);
   EXPECT_EQ(lines[3].kind + " " + lines[3].function, "EXIT or8_mq_xa_open");
+}
+
+#if !defined(_WIN32)
+// Waits until done() holds or ten seconds have passed; returns whether it came
+// in time. When it did not, a reader of the FIFO is opened and drained until
+// done() holds, so that a thread waiting in an open of it ends and the test
+// fails instead of hanging.
+bool doneInTime(const char* fifo, const std::function<bool()>& done) {
+  const int64_t deadline = platform::monotonicNanoseconds() + 10LL * 1000 * 1000 * 1000;
+  while (!done() && platform::monotonicNanoseconds() < deadline) test::yieldThread();
+  if (done()) return true;
+  signal(SIGPIPE, SIG_IGN);
+  const int reader = open(fifo, O_RDONLY | O_NONBLOCK);
+  char drained[4096];
+  while (reader >= 0 && !done()) {
+    if (read(reader, drained, sizeof drained) <= 0) test::yieldThread();
+  }
+  if (reader >= 0) close(reader);
+  return false;
+}
+
+// A FIFO in place of the trace log, for the test's length.
+class TraceLogFifo {
+ public:
+  explicit TraceLogFifo(const char* path) : path_(path) {
+    std::remove(path_);
+    made_ = mkfifo(path_, 0600) == 0;
+  }
+  ~TraceLogFifo() { std::remove(path_); }
+  TraceLogFifo(const TraceLogFifo&) = delete;
+  TraceLogFifo& operator=(const TraceLogFifo&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  const char* path_;
+  bool made_ = false;
+};
+#endif
+
+// A FIFO named as the trace log: the open refuses it at once (tracing ends
+// off, the client is opened all the same), and another thread's untraced
+// calls never wait for the binding.
+TEST(MqSwitch_xa80, TraceLogFifoIsRefusedWithoutWaiting) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no FIFOs on this target";
+#else
+  constexpr int kCalls = 1000;
+  const char* fifo = "trace_log_fifo";
+  TraceLogFifo made(fifo);
+  ASSERT_TRUE(made.made());
+  xa_switch_t* sw = MQStart();
+  ASSERT_EQ(openWith(sw, "ORACLE_XA+Acc=P/scott/tiger"), XA_OK);
+  struct Shared {
+    xa_switch_t* sw;
+    std::string info;
+    std::atomic<int> opened{0};
+    std::atomic<int> result{0};
+    std::atomic<int> calls{0};
+  } shared;
+  shared.sw = sw;
+  shared.info = "ORACLE_XA+Acc=P/scott/tiger" + test::traceOptions(test::kReferenceTrace, fifo);
+  auto opener = [](void* argument) -> uint32_t {
+    auto* data = static_cast<Shared*>(argument);
+    data->result = openWith(data->sw, data->info);
+    data->opened = 1;
+    return 0;
+  };
+  auto caller = [](void* argument) -> uint32_t {
+    auto* data = static_cast<Shared*>(argument);
+    for (int i = 0; i < kCalls; ++i) {
+      XID xid = test::knownXid();
+      data->sw->xa_start_entry(&xid, 3, TMNOFLAGS);
+      data->sw->xa_end_entry(&xid, 3, TMSUCCESS);
+      data->calls.fetch_add(1);
+    }
+    return 0;
+  };
+  uint32_t ids[2];
+  platform::Thread* threads[2] = {platform::threadStart(opener, &shared, &ids[0]),
+                                  platform::threadStart(caller, &shared, &ids[1])};
+  ASSERT_NE(threads[0], nullptr);
+  ASSERT_NE(threads[1], nullptr);
+  EXPECT_TRUE(doneInTime(fifo, [&shared] { return shared.opened == 1 && shared.calls == kCalls; }))
+      << "opened " << shared.opened << " (the open waited for a reader of the trace log), calls "
+      << shared.calls << " of " << kCalls << " (untraced calls waited for the binding)";
+  platform::threadJoin(threads[0]);
+  platform::threadJoin(threads[1]);
+  EXPECT_EQ(shared.result.load(), XA_OK);
+  EXPECT_EQ(g_traceContext.enabled.load(), 0) << "tracing stays off";
+  EXPECT_EQ(g_traceContext.library.load(), nullptr);
+#endif
+}
+
+// The reference trace library itself never waits in TraceOpenLogFile either:
+// a FIFO (here without a reader) is refused at once.
+TEST(MqSwitch_xa80, ReferenceLibraryRefusesAFifoWithoutWaiting) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no FIFOs on this target";
+#else
+  const char* fifo = "zptrace_fifo";
+  TraceLogFifo made(fifo);
+  ASSERT_TRUE(made.made());
+  platform::Library* library = platform::libraryLoad(test::kReferenceTrace);
+  ASSERT_NE(library, nullptr);
+  struct Shared {
+    TraceOpenLogFileFn openLog;
+    const char* fifo;
+    std::atomic<int> opened{0};
+    std::atomic<int> status{-1};
+  } shared;
+  shared.openLog =
+      reinterpret_cast<TraceOpenLogFileFn>(platform::librarySymbol(library, "TraceOpenLogFile"));
+  shared.fifo = fifo;
+  ASSERT_NE(shared.openLog, nullptr);
+  auto opener = [](void* argument) -> uint32_t {
+    auto* data = static_cast<Shared*>(argument);
+    char scratch[kTraceScratchSize];
+    data->status = data->openLog(data->fifo, scratch, kTraceScratchSize);
+    data->opened = 1;
+    return 0;
+  };
+  uint32_t id;
+  platform::Thread* thread = platform::threadStart(opener, &shared, &id);
+  ASSERT_NE(thread, nullptr);
+  EXPECT_TRUE(doneInTime(fifo, [&shared] { return shared.opened == 1; }))
+      << "TraceOpenLogFile waited for a reader";
+  platform::threadJoin(thread);
+  EXPECT_NE(shared.status.load(), kTraceLogOpened) << "a FIFO is not taken as the log";
+  platform::libraryUnload(library);
+#endif
 }
 
 }  // namespace

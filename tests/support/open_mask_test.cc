@@ -50,6 +50,22 @@ TEST(OpenMask, NoPasswordByteSurvives) {
       {"ORACLE_XA Acc=P/u/Q#Z+DB=x", "ORACLE_XA Acc=P/u/****+DB=x", "Q#Z"},
       {"Acc=P/u/Q#Z", "Acc=P/u/****", "Q#Z"},
       {" acc = u/Q#Z", " acc = u/****", "Q#Z"},
+      // Directly after the prefix, after punctuation or any control byte,
+      // and with control bytes between the keyword and its '='.
+      {"ORACLE_XAAcc=P/u/Q#Z", "ORACLE_XAAcc=P/u/****", "Q#Z"},
+      {"oracle_xaACC=u/Q#Z+DB=x", "oracle_xaACC=u/****+DB=x", "Q#Z"},
+      {"ORACLE_XA;Acc=P/u/Q#Z+DB=x", "ORACLE_XA;Acc=P/u/****+DB=x", "Q#Z"},
+      {"ORACLE_XA+DB=x,acc=Q#Z", "ORACLE_XA+DB=x,acc=****", "Q#Z"},
+      {"ORACLE_XA+SqlNet=(Acc=P/u/Q#Z)", "ORACLE_XA+SqlNet=(Acc=P/u/****", "Q#Z"},
+      {"ORACLE_XA+Acc\v=P/u/Q#Z", "ORACLE_XA+Acc\v=P/u/****", "Q#Z"},
+      {"ORACLE_XA\fAcc\x01\r\n=\vP/u/Q#Z+DB=x", "ORACLE_XA\fAcc\x01\r\n=\vP/u/****+DB=x", "Q#Z"},
+      {"ORACLE_XA+\x7f"
+       "Acc=u/Q#Z",
+       "ORACLE_XA+\x7f"
+       "Acc=u/****",
+       "Q#Z"},
+      // An account option inside another's value is masked in its turn.
+      {"ORACLE_XA+Acc=P/u;Acc=Q#Z+DB=x", "ORACLE_XA+Acc=P/u;Acc=****+DB=x", "Q#Z"},
   };
   for (const auto& row : rows) {
     const std::string shown = masked(row.text);

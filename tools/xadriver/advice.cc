@@ -6,6 +6,7 @@
 #include <fstream>
 #include <map>
 
+#include "module/diag_log.h"
 #include "platform/platform.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/xa_names.h"
@@ -96,6 +97,12 @@ Finding checkTraceFile(const std::string& file) {
   if (std::filesystem::is_directory(path, error)) {
     return {Verdict::kFail, "the trace log " + shown + " is a folder"};
   }
+  // Not opened to find out: a FIFO without a reader would hold the open.
+  if (platform::fileIsNotRegular(file.c_str())) {
+    return {Verdict::kFail, "the trace log " + shown +
+                                " is not a regular file (a FIFO or a device): the module refuses "
+                                "it and the MQ switch does not trace"};
+  }
   const bool existed = std::filesystem::exists(path, error);
   bool writable = false;
   {
@@ -112,6 +119,36 @@ Finding checkTraceFile(const std::string& file) {
     where = " (a relative name: the host process resolves it from its own current folder)";
   return {Verdict::kOk,
           "the trace log " + shown + " can be " + (existed ? "appended to" : "created") + where};
+}
+
+std::vector<Finding> checkModuleSettings() {
+  std::vector<Finding> findings;
+  DiagSettings settings;
+  diag_log_read_settings(&settings);
+  const std::string from = settings.fromRegistry ? "the registry" : "the environment";
+  if (settings.path[0] == '\0') {
+    findings.push_back({Verdict::kOk,
+                        "diagnostic log: off (ZPXA_LOG unset, no usable LogFile "
+                        "registry value)"});
+  } else {
+    findings.push_back({Verdict::kOk, "diagnostic log: \"" + std::string(settings.path) +
+                                          "\" at the " +
+                                          (settings.level == kDiagVerbose ? "verbose" : "normal") +
+                                          " level, limit " + std::to_string(settings.limit) +
+                                          " bytes, settings from " + from});
+  }
+  for (int i = 0; i < settings.noteCount; ++i) {
+    findings.push_back({Verdict::kWarn, std::string("diagnostic log: ") + settings.notes[i]});
+  }
+  // The module reads KV_ASSERTS_FILE into a buffer of 260 bytes.
+  std::vector<char> asserts(32768);
+  const size_t length = platform::environmentGet("KV_ASSERTS_FILE", asserts.data(), asserts.size());
+  if (length >= 260) {
+    findings.push_back({Verdict::kWarn, "KV_ASSERTS_FILE is " + std::to_string(length) +
+                                            " characters, too long: the module takes at most "
+                                            "259 and writes no stamp"});
+  }
+  return findings;
 }
 
 std::string checkScopeNote() {

@@ -33,9 +33,14 @@ std::string clientValueProblem(const std::string& keyword, const std::string& va
 std::vector<Finding> checkRepeatedClientOptions(const std::string& openString);
 
 // Whether the trace log file can be created (or appended to) from this
-// process: its folder exists and a file can be opened there. A file the
-// check creates is removed again.
+// process: its folder exists, a name that exists is a regular file, and a
+// file can be opened there. A file the check creates is removed again.
 Finding checkTraceFile(const std::string& file);
+
+// What the module's own settings do in a process with this environment (and,
+// on Windows, this registry): where the diagnostic log goes, each setting it
+// ignores and why, and a KV_ASSERTS_FILE too long to be used.
+std::vector<Finding> checkModuleSettings();
 
 // The note that opens a check: it runs in this process, with this process's
 // library search path, current folder and account, which need not be a

@@ -557,6 +557,7 @@ int runCheck(const CheckRequest& request) {
   Findings findings;
   findings.info(checkScopeNote());
   checkModule(request, &findings);
+  for (const Finding& finding : checkModuleSettings()) findings.add(finding);
   checkClientLibraries(request, &findings);
   std::string traceLibrary = request.traceLibrary;
   if (request.hasOpenString) {

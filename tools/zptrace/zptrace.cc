@@ -15,10 +15,14 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600
 #endif
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #define ZPTRACE_EXPORT extern "C" __declspec(dllexport)
 #else
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <time.h>
@@ -47,6 +51,25 @@ int format_time(char* out, size_t size) {
   return std::snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
                        t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }
+// Opens name for appending without ever waiting: a FIFO without a reader, a
+// device or anything else but a regular file is refused (null).
+FILE* open_log(const char* name) {
+  HANDLE file = CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(file);
+    return nullptr;
+  }
+  FILE* log = _fdopen(fd, "a");
+  if (log == nullptr) _close(fd);
+  return log;
+}
 #else
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 void lock() { pthread_mutex_lock(&g_lock); }
@@ -62,6 +85,21 @@ int format_time(char* out, size_t size) {
   return std::snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d.%03d", t.tm_year + 1900,
                        t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
                        static_cast<int>(now.tv_usec / 1000));
+}
+// Opens name for appending without ever waiting: O_NONBLOCK makes a FIFO
+// without a reader fail at once; anything but a regular file is refused (null).
+FILE* open_log(const char* name) {
+  const int fd =
+      open(name, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return nullptr;
+  }
+  FILE* log = fdopen(fd, "a");
+  if (log == nullptr) close(fd);
+  return log;
 }
 #endif
 // ------------------------------------------------------------------------------
@@ -112,13 +150,14 @@ void write_record(const char* kind, const char* function, const char* format, va
 ZPTRACE_EXPORT int32_t TraceVersion(void) { return kInterfaceVersion; }
 
 // Opens (appends to) the log file, closing one opened earlier. Returns 0 when
-// it is open; otherwise 1, with a message in scratch.
+// it is open; otherwise 1, with a message in scratch. Never waits: a name
+// that is not a regular file (a FIFO, a device) is refused.
 ZPTRACE_EXPORT int16_t TraceOpenLogFile(const char* file, char* scratch, int32_t size) {
   const char* name = (file == nullptr || file[0] == '\0') ? kDefaultLogFile : file;
   {
     Locked locked;
     if (g_log != nullptr) std::fclose(g_log);
-    g_log = std::fopen(name, "a");
+    g_log = open_log(name);
     if (g_log == nullptr) {
       if (scratch != nullptr && size > 0) {
         std::snprintf(scratch, static_cast<size_t>(size), "cannot open %s", name);
