@@ -123,23 +123,6 @@ Finding checkTraceFile(const std::string& file) {
 
 std::vector<Finding> checkModuleSettings() {
   std::vector<Finding> findings;
-  DiagSettings settings;
-  diag_log_read_settings(&settings);
-  const std::string from = settings.fromRegistry ? "the registry" : "the environment";
-  if (settings.path[0] == '\0') {
-    findings.push_back({Verdict::kOk,
-                        "diagnostic log: off (ZPXA_LOG unset, no usable LogFile "
-                        "registry value)"});
-  } else {
-    findings.push_back({Verdict::kOk, "diagnostic log: \"" + std::string(settings.path) +
-                                          "\" at the " +
-                                          (settings.level == kDiagVerbose ? "verbose" : "normal") +
-                                          " level, limit " + std::to_string(settings.limit) +
-                                          " bytes, settings from " + from});
-  }
-  for (int i = 0; i < settings.noteCount; ++i) {
-    findings.push_back({Verdict::kWarn, std::string("diagnostic log: ") + settings.notes[i]});
-  }
   // The module reads KV_ASSERTS_FILE into a buffer of 260 bytes.
   std::vector<char> asserts(32768);
   const size_t length = platform::environmentGet("KV_ASSERTS_FILE", asserts.data(), asserts.size());

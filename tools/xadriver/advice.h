@@ -37,9 +37,8 @@ std::vector<Finding> checkRepeatedClientOptions(const std::string& openString);
 // file can be opened there. A file the check creates is removed again.
 Finding checkTraceFile(const std::string& file);
 
-// What the module's own settings do in a process with this environment (and,
-// on Windows, this registry): where the diagnostic log goes, each setting it
-// ignores and why, and a KV_ASSERTS_FILE too long to be used.
+// A KV_ASSERTS_FILE in this environment too long for the module to use.
+// (The diagnostic log's settings are reported by check itself.)
 std::vector<Finding> checkModuleSettings();
 
 // The note that opens a check: it runs in this process, with this process's

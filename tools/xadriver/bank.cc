@@ -330,9 +330,8 @@ int completeInDoubt(const BankSwitch& target, int rmid, const XID& xid, Complete
   int result = XAER_RMERR;
   for (*attempts = 1;; ++*attempts) {
     result = complete();
-    const bool again =
-        result == XA_RETRY ||
-        ((result == XAER_NOTA || result == XAER_RMFAIL) && listedInDoubt(target, rmid, xid));
+    const bool again = result == XA_RETRY || ((result == XAER_NOTA || result == XAER_RMFAIL) &&
+                                              listedInDoubt(target, rmid, xid));
     if (!again || *attempts >= kRetryLimit) return result;
     std::this_thread::sleep_for(kRetryPause);
   }

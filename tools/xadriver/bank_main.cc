@@ -8,8 +8,8 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/bank.h"
-#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/open_text.h"
+#include "tools/xadriver/program_files.h"
 #include "tools/xadriver/script.h"
 #include "zp_version.h"
 

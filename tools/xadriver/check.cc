@@ -426,85 +426,45 @@ void checkTraceLibrary(const std::string& file, Findings* findings) {
   }
 }
 
-// A limit as the module reads it: a whole number of bytes, from a string or
-// a number value; "" when it is not one.
-std::string limitProblem(const std::string& text) {
-  if (text.empty() || text.size() > 19) return "not a whole number of bytes";
-  for (char c : text) {
-    if (c < '0' || c > '9') return "not a whole number of bytes";
-  }
-  return "";
-}
-
-// Where one diagnostic-log setting comes from, for the report.
-struct DiagSetting {
-  std::string value;
-  bool found = false;
-  std::string kind;  // " (REG_SZ)", " (a number)" or ""
-};
-
-DiagSetting registrySetting(const char* name) {
-  DiagSetting setting;
+// Whether the registry holds a value of this name under the module's key
+// (always false where there is no machine registry).
+bool registryHasValue(const char* name) {
   char buffer[1024];
-  switch (platform::registryReadMachineText(kDiagRegistryKey, name, buffer, sizeof buffer)) {
-    case platform::RegistryKind::kString:
-      setting = {buffer, true, " (a string)"};
-      break;
-    case platform::RegistryKind::kNumber:
-      setting = {buffer, true, " (a number)"};
-      break;
-    case platform::RegistryKind::kOther:
-      setting = {"", true, " (neither a string nor a number: ignored)"};
-      break;
-    case platform::RegistryKind::kAbsent:
-      break;
-  }
-  return setting;
+  return platform::registryReadMachineText(kDiagRegistryKey, name, buffer, sizeof buffer) !=
+         platform::RegistryKind::kAbsent;
 }
 
 // The module's diagnostic log as a process with this environment would get
-// it: the environment's ZPXA_LOG wins, else (Windows) the registry's
-// LogFile. Says where each setting comes from and whether the file's folder
-// exists, since the module cannot say so anywhere when it does not.
+// it, read by the module's own settings reader: the environment's ZPXA_LOG
+// wins, else (Windows) the registry's LogFile. Names every setting the
+// module would ignore and why, and whether the file's folder exists, since
+// the module cannot say so anywhere when it does not.
 void checkDiagLogSettings(Findings* findings) {
-  const std::string file = environment(kDiagLogVariable);
+  DiagSettings settings;
+  diag_log_read_settings(&settings);
+  for (int i = 0; i < settings.noteCount; ++i)
+    findings->warn(std::string("diagnostic log: ") + settings.notes[i]);
   const std::string where =
       std::string("HKLM\\") + kDiagRegistryKey + (sizeof(void*) == 4 ? " (the 32-bit view)" : "");
-  const DiagSetting registryFile = registrySetting(kDiagRegistryFile);
-  std::string path, level, limit, origin;
-  if (!file.empty()) {
-    path = file;
-    level = environment(kDiagLevelVariable);
-    limit = environment(kDiagLimitVariable);
-    origin = std::string("the environment (") + kDiagLogVariable + ")";
-    if (registryFile.found && !registryFile.value.empty())
-      findings->info("diagnostic log: " + where + " also names " + registryFile.value +
-                     ", which a process without " + kDiagLogVariable + " (a service) uses instead");
-  } else if (registryFile.found && !registryFile.value.empty()) {
-    path = registryFile.value;
-    level = registrySetting(kDiagRegistryLevel).value;
-    const DiagSetting registryLimit = registrySetting(kDiagRegistryLimit);
-    limit = registryLimit.value;
-    origin = where + " LogFile" + registryFile.kind;
-    if (registryLimit.found && !registryLimit.value.empty())
-      origin += ", LogLimit" + registryLimit.kind;
-  } else {
-    findings->info(std::string("diagnostic log: off (no ") + kDiagLogVariable +
-                   " in this environment" +
-                   (kHasMachineRegistry ? ", no LogFile under " + where : std::string()) + ")");
+  if (settings.path[0] == '\0') {
+    findings->info(
+        std::string("diagnostic log: off (no ") + kDiagLogVariable + " in this environment" +
+        (kHasMachineRegistry ? ", no usable LogFile under " + where : std::string()) + ")");
     return;
   }
-  const bool verbose = level == "verbose" || level == "2";
-  std::string text =
-      "diagnostic log: " + path + " from " + origin + ", level " + (verbose ? "verbose" : "normal");
-  if (limit.empty()) {
-    text += ", limit the default " + std::to_string(kDiagDefaultLimit) + " bytes";
-  } else if (limitProblem(limit).empty()) {
-    text += ", limit " + limit + " bytes";
+  const std::string path = settings.path;
+  std::string origin;
+  if (settings.fromRegistry) {
+    origin = where + " LogFile";
   } else {
-    findings->warn("diagnostic log: the limit \"" + limit + "\" is " + limitProblem(limit) +
-                   ": the default " + std::to_string(kDiagDefaultLimit) + " bytes holds");
+    origin = std::string("the environment (") + kDiagLogVariable + ")";
+    if (registryHasValue(kDiagRegistryFile))
+      findings->info("diagnostic log: " + where + " also has a LogFile, which a process without " +
+                     kDiagLogVariable + " (a service) uses instead");
   }
+  const std::string text = "diagnostic log: " + path + " from " + origin + ", level " +
+                           (settings.level == kDiagVerbose ? "verbose" : "normal") + ", limit " +
+                           std::to_string(settings.limit) + " bytes";
   std::error_code error;
   const std::filesystem::path log(path);
   const std::filesystem::path folder = log.has_parent_path() ? log.parent_path() : ".";
@@ -557,6 +517,7 @@ int runCheck(const CheckRequest& request) {
   Findings findings;
   findings.info(checkScopeNote());
   checkModule(request, &findings);
+  checkDiagLogSettings(&findings);
   for (const Finding& finding : checkModuleSettings()) findings.add(finding);
   checkClientLibraries(request, &findings);
   std::string traceLibrary = request.traceLibrary;
@@ -569,7 +530,6 @@ int runCheck(const CheckRequest& request) {
     checkTraceLibrary(traceLibrary, &findings);
     reportTraceLibraryLocation(traceLibrary, request.programDir, &findings);
   }
-  checkDiagLogSettings(&findings);
   if (request.dtcRegistry) {
     for (const Finding& finding : checkDtcRegistration(request.moduleFile, request.programDir))
       findings.add(finding);
