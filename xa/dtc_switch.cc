@@ -59,7 +59,8 @@ int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags)
   worker->operation = operation;
   worker->rmid = rmid;
   worker->flags = flags;
-  post_rm_request(worker);
+  // A worker whose thread has ended answers as a closed rmid would.
+  if (!post_rm_request(worker)) return XAER_RMERR;
   return worker->result;
 }
 
@@ -144,7 +145,7 @@ void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
   worker->operation = operation;
   worker->rmid = rmid;
   worker->databaseName = dbname;
-  post_rm_request(worker);
+  if (!post_rm_request(worker)) return nullptr;
   return operation == kRmEnvironment ? worker->environment : worker->serviceContext;
 }
 
@@ -188,11 +189,15 @@ int dtc_xa_close(char*, int rmid, long flags) {
     RmWorker* worker = call.worker();
     if (worker != nullptr) {
       call_lock_held(worker);
-      // The worker ends whatever the client answered; its answer is passed
-      // on. Calls waiting for the record meanwhile find it closed.
+      // The client's answer is passed on. XAER_PROTO means the client
+      // refused to close in this state (a branch still active) and kept its
+      // connection: the worker stays, so the branch can be finished and the
+      // rmid closed again. Any other answer ends the worker, since the
+      // client has closed or cannot go on; calls waiting for the record
+      // meanwhile find it closed.
       thread = worker->threadId;
       result = ask_worker(worker, kRmClose, rmid, flags);
-      retire_rm_worker(worker);
+      if (result != XAER_PROTO || worker->ended) retire_rm_worker(worker);
     }
   }
   if (diag_log_level() != kDiagOff) diag_log_close(kDiagSwitch, rmid, flags, result, thread);
