@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "module/libmain.h"
 #include "platform/alloc.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
@@ -124,6 +125,8 @@ const char* operation_name(int32_t operation) {
 }
 
 int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   int result = XAER_RMERR;
   if (xid != nullptr) {
     // Written before the lookup, so also for an rmid without a worker.
@@ -138,6 +141,8 @@ int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
 // An accessor request: null without a worker; otherwise the handle the
 // client's export gave on the worker thread (null when it lacks the export).
 void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return nullptr;
   WorkerCall call(rmid);
   RmWorker* worker = call.worker();
   if (worker == nullptr) return nullptr;
@@ -156,6 +161,8 @@ const XaEntrySet kDtcEntries = {dtc_xa_open,     dtc_xa_close,   dtc_xa_start,  
 }  // namespace
 
 int dtc_xa_open(char* xa_info, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   auto* scratch = static_cast<char*>(allocateZeroed(MAXINFOSIZE));
   if (scratch == nullptr) return XAER_RMERR;
   int result = XAER_RMERR;
@@ -182,6 +189,8 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
 }
 
 int dtc_xa_close(char*, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   int result = XAER_RMERR;
   uint32_t thread = 0;
   {
@@ -229,6 +238,8 @@ int dtc_xa_forget(XID* xid, int rmid, long flags) {
 }
 
 int dtc_xa_recover(XID* xids, long count, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   const int result = post_switch_request(kRmRecover, rmid, flags, [xids, count](RmWorker* worker) {
     worker->xid = xids;
     worker->count = count;
@@ -238,6 +249,8 @@ int dtc_xa_recover(XID* xids, long count, int rmid, long flags) {
 }
 
 int dtc_xa_complete(int* handle, int* retval, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   const int result =
       post_switch_request(kRmComplete, rmid, flags, [handle, retval](RmWorker* worker) {
         worker->handle = handle;
