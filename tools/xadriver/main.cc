@@ -66,6 +66,8 @@ const char kUsage[] =
     "                    after-first-commit\n"
     "  --crash-transfer K  bank: the transfer that crashes (default 1)\n"
     "  --setup           bank: fresh tables, even when they exist\n"
+    "  --open-per-thread bank, --tm dtc: every thread opens the same two rmids\n"
+    "                    (--rmid and the next), each on a connection of its own\n"
     "  --help            this text\n"
     "  --version         the driver's version and word size\n"
     "\n"
@@ -145,6 +147,7 @@ struct Options {
   std::string crashAt;
   int crashTransfer = 1;
   bool setup = false;
+  bool openPerThread = false;
   std::string traceLibrary;
   bool dtcRegistry = false;
   std::string command;
@@ -281,6 +284,8 @@ Options parseOptions(int argc, char** argv) {
       options.crashTransfer = parseCount(arg, value(), 1, 10000000);
     } else if (arg == "--setup") {
       options.setup = true;
+    } else if (arg == "--open-per-thread") {
+      options.openPerThread = true;
     } else if (arg == "--trace-lib") {
       options.traceLibrary = value();
     } else if (arg == "--dtc") {
@@ -295,6 +300,8 @@ Options parseOptions(int argc, char** argv) {
     usageError("no command given: run, script, check, bank, bank-recover or verify");
   options.command = words[0];
   const bool bank = isBankCommand(options.command);
+  if (options.openPerThread && (options.command != "bank" || options.tm != "dtc"))
+    usageError("--open-per-thread serves the bank command with --tm dtc only");
   if (options.tm == "direct" && !bank)
     usageError("--tm direct serves the bank commands only (bank, bank-recover, verify)");
   if (options.command == "check" || bank) {
@@ -436,6 +443,7 @@ int runMain(int argc, char** argv) {
     bank.crashAt = options.crashAt;
     bank.crashTransfer = options.crashTransfer;
     bank.setup = options.setup;
+    bank.openPerThread = options.openPerThread;
     if (options.command == "bank") return runBank(bank);
     if (options.command == "bank-recover") return runBankRecover(bank);
     return runBankVerify(bank);
