@@ -54,7 +54,8 @@ struct Thread;
 // without a release left to take, so that no wait outlives the thread it
 // waits for. Windows ends every other thread of a process before its
 // libraries see the process detach; on Linux a thread of the module ends only
-// by returning, so this is semaphoreWait's wait (kTaken or kFailed).
+// by returning, so this is semaphoreWait's wait (kTaken or kFailed). A null
+// thread is not watched.
 WatchedWait semaphoreWaitWatching(Semaphore* semaphore, Thread* thread);
 // REQUIRES: no thread waits on it. Releases it; null is ignored. A release
 // whose count ended the last wait may still be finishing on its thread: the

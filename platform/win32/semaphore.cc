@@ -48,6 +48,8 @@ bool semaphoreWait(Semaphore* semaphore) {
 }
 
 WatchedWait semaphoreWaitWatching(Semaphore* semaphore, Thread* thread) {
+  if (thread == nullptr)
+    return semaphoreWait(semaphore) ? WatchedWait::kTaken : WatchedWait::kFailed;
   if (fault::shouldFail(fault::Point::kSemaphoreWait)) return WatchedWait::kFailed;
   SpinCount& spin = semaphore->spin;
   if (spin.spinTake()) return WatchedWait::kTaken;
