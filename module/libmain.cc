@@ -6,6 +6,7 @@
 // before the attach, destroyed in reverse after the detach.
 #include "module/libmain.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -48,6 +49,11 @@ StaticSlot<KvError> g_outOfMemoryError;
 StaticSlot<KvError> g_fixedError;
 
 bool g_loaded;
+
+// Trivially destructible, so valid to the very end of the process: a late
+// caller reads them after every static object has gone.
+std::atomic<uint32_t> g_callsInFlight;
+std::atomic<bool> g_unloading;
 
 constexpr size_t kAssertsPathSize = 260;
 
@@ -101,7 +107,19 @@ void moduleProcessDetach() {
   threadListDetach();
 }
 
+// A caller counts itself in and then looks at the flag; the unload sets the
+// flag and then looks at the count. Both sequentially consistent: either the
+// caller sees the flag and leaves, or the unload sees the caller and keeps
+// everything.
+ModuleCall::ModuleCall() {
+  g_callsInFlight.fetch_add(1, std::memory_order_seq_cst);
+  admitted_ = !g_unloading.load(std::memory_order_seq_cst);
+}
+
+ModuleCall::~ModuleCall() { g_callsInFlight.fetch_sub(1, std::memory_order_release); }
+
 bool moduleLoad(void* instance) {
+  g_unloading.store(false, std::memory_order_seq_cst);
   if (g_loaded) return true;
   g_clientLibraryLock.build();
   g_workerTableArray.build();
@@ -115,8 +133,15 @@ bool moduleLoad(void* instance) {
   return moduleProcessAttach(instance);
 }
 
-void moduleUnload() {
+void moduleUnload(UnloadKind kind) {
   if (!g_loaded) return;
+  g_unloading.store(true, std::memory_order_seq_cst);
+  // No caller is admitted any more; those in flight, and the workers, may
+  // still reach everything: then it stays (the process is ending).
+  if (kind == UnloadKind::kProcessExit || g_callsInFlight.load(std::memory_order_seq_cst) != 0 ||
+      workerTableArray().count() != 0) {
+    return;
+  }
   moduleProcessDetach();
   g_fixedError.destroy();
   g_outOfMemoryError.destroy();

@@ -5,7 +5,7 @@
 
 #include "module/libmain.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       if (zp::moduleLoad(instance)) return TRUE;
@@ -14,7 +14,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
       zp::moduleUnload();
       return FALSE;
     case DLL_PROCESS_DETACH:
-      zp::moduleUnload();
+      // A reserved pointer that is not null: the process is ending.
+      zp::moduleUnload(reserved != nullptr ? zp::UnloadKind::kProcessExit
+                                           : zp::UnloadKind::kLibrary);
       return TRUE;
     default:
       return TRUE;  // thread attach and detach change nothing

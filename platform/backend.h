@@ -27,6 +27,10 @@ void copyText(const char* text, char* buffer, size_t size);
 Library* libraryOpen(const char* fileName, char* reason, size_t size);
 void* libraryLookUp(Library* library, const char* name);
 
+// Windows only: the system handle of a joinable thread (thread.cc), which
+// semaphore.cc waits on beside a semaphore.
+void* threadSystemHandle(Thread* thread);
+
 }  // namespace platform
 }  // namespace zp
 

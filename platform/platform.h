@@ -46,6 +46,17 @@ bool semaphoreRelease(Semaphore* semaphore);
 // Waits without a time limit until the count is positive, then takes one.
 // Returns false when the wait failed (or the test fault hook says so).
 bool semaphoreWait(Semaphore* semaphore);
+// How semaphoreWaitWatching ended.
+enum class WatchedWait { kTaken, kFailed, kThreadEnded };
+struct Thread;
+// semaphoreWait that also watches a thread, the one expected to release the
+// semaphore: returns kThreadEnded, nothing taken, when that thread has ended
+// without a release left to take, so that no wait outlives the thread it
+// waits for. Windows ends every other thread of a process before its
+// libraries see the process detach; on Linux a thread of the module ends only
+// by returning, so this is semaphoreWait's wait (kTaken or kFailed). A null
+// thread is not watched.
+WatchedWait semaphoreWaitWatching(Semaphore* semaphore, Thread* thread);
 // REQUIRES: no thread waits on it. Releases it; null is ignored. A release
 // whose count ended the last wait may still be finishing on its thread: the
 // close waits for it, so the waiter may close the semaphore as soon as its
@@ -68,15 +79,21 @@ struct Thread;
 
 // Starts a joinable thread running main(argument) with the default stack size
 // and stores its operating-system id in *threadId. Returns null when it could
-// not be created (or the test fault hook for thread creation says so).
+// not be created (or the test fault hook for thread creation says so), and on
+// Windows when the calling thread holds the loader lock (inside any library's
+// DllMain, a static constructor or destructor of a library among them): a
+// thread started then cannot begin before the caller has left the loader, so
+// a creator that waits for it would wait for ever.
 // REQUIRES: the result is passed to threadJoin exactly once.
 Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId);
 // Waits without a time limit until the thread has returned from main and
 // released everything the platform held for it, then frees the handle.
 // Returns true when the thread is known to have ended. On false (the system
-// or the test fault hook for joins refused) the handle is given up all the
-// same and the thread may still be running: the caller must keep everything
-// the thread may use, the module's own code included.
+// or the test fault hook for joins refused; on Windows also a thread not yet
+// ended while the caller holds the loader lock, which a thread needs to end,
+// so the join does not wait) the handle is given up all the same and the
+// thread may still be running: the caller must keep everything the thread may
+// use, the module's own code included.
 bool threadJoin(Thread* thread);
 // Offers the rest of the calling thread's time slice to another thread ready
 // on the same processor; returns at once when there is none.

@@ -163,6 +163,15 @@ if "$DBSERVERS" start "$SERVERS" >"$RUN/servers.out" 2>&1; then
     bank_transfers=$((bank_transfers + 200))
     verify_bank "bank-$tm" "the invariant after the $tm transfers"
   done
+  # A transaction manager with a connection per thread: every thread opens
+  # the same two rmids through GetXaSwitch.
+  bank --tm dtc --threads 8 --open-per-thread bank --transfers 160 >"$RUN/bank-per-thread.out" 2>&1
+  status=$?
+  sed -n '1p;/^bank:/p' "$RUN/bank-per-thread.out" | sed 's/^/   /'
+  check "160 transfers, 8 threads each opening rmids 1 and 2" "$RUN/bank-per-thread.out" $status 0 \
+    '160 committed, 0 rolled back, 0 left for recovery' 'each on a connection of its own, every open closed'
+  bank_transfers=$((bank_transfers + 160))
+  verify_bank bank-per-thread "the invariant after the per-thread transfers"
 else
   cat "$RUN/servers.out"
   failed=$((failed + 1))

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "module/libmain.h"
 #include "platform/alloc.h"
 #include "support/perthred.h"
 #include "xa/client_library.h"
@@ -59,7 +60,8 @@ int ask_worker(RmWorker* worker, int32_t operation, int rmid, long flags)
   worker->operation = operation;
   worker->rmid = rmid;
   worker->flags = flags;
-  post_rm_request(worker);
+  // A worker whose thread has ended answers as a closed rmid would.
+  if (!post_rm_request(worker)) return XAER_RMERR;
   return worker->result;
 }
 
@@ -123,6 +125,8 @@ const char* operation_name(int32_t operation) {
 }
 
 int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   int result = XAER_RMERR;
   if (xid != nullptr) {
     // Written before the lookup, so also for an rmid without a worker.
@@ -137,6 +141,8 @@ int post_xid_request(int32_t operation, XID* xid, int rmid, long flags) {
 // An accessor request: null without a worker; otherwise the handle the
 // client's export gave on the worker thread (null when it lacks the export).
 void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return nullptr;
   WorkerCall call(rmid);
   RmWorker* worker = call.worker();
   if (worker == nullptr) return nullptr;
@@ -144,7 +150,7 @@ void* post_accessor_request(int32_t operation, int rmid, char* dbname) {
   worker->operation = operation;
   worker->rmid = rmid;
   worker->databaseName = dbname;
-  post_rm_request(worker);
+  if (!post_rm_request(worker)) return nullptr;
   return operation == kRmEnvironment ? worker->environment : worker->serviceContext;
 }
 
@@ -155,6 +161,8 @@ const XaEntrySet kDtcEntries = {dtc_xa_open,     dtc_xa_close,   dtc_xa_start,  
 }  // namespace
 
 int dtc_xa_open(char* xa_info, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   auto* scratch = static_cast<char*>(allocateZeroed(MAXINFOSIZE));
   if (scratch == nullptr) return XAER_RMERR;
   int result = XAER_RMERR;
@@ -181,6 +189,8 @@ int dtc_xa_open(char* xa_info, int rmid, long flags) {
 }
 
 int dtc_xa_close(char*, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   int result = XAER_RMERR;
   uint32_t thread = 0;
   {
@@ -188,11 +198,15 @@ int dtc_xa_close(char*, int rmid, long flags) {
     RmWorker* worker = call.worker();
     if (worker != nullptr) {
       call_lock_held(worker);
-      // The worker ends whatever the client answered; its answer is passed
-      // on. Calls waiting for the record meanwhile find it closed.
+      // The client's answer is passed on. XAER_PROTO means the client
+      // refused to close in this state (a branch still active) and kept its
+      // connection: the worker stays, so the branch can be finished and the
+      // rmid closed again. Any other answer ends the worker, since the
+      // client has closed or cannot go on; calls waiting for the record
+      // meanwhile find it closed.
       thread = worker->threadId;
       result = ask_worker(worker, kRmClose, rmid, flags);
-      retire_rm_worker(worker);
+      if (result != XAER_PROTO || worker->ended) retire_rm_worker(worker);
     }
   }
   if (diag_log_level() != kDiagOff) diag_log_close(kDiagSwitch, rmid, flags, result, thread);
@@ -224,6 +238,8 @@ int dtc_xa_forget(XID* xid, int rmid, long flags) {
 }
 
 int dtc_xa_recover(XID* xids, long count, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   const int result = post_switch_request(kRmRecover, rmid, flags, [xids, count](RmWorker* worker) {
     worker->xid = xids;
     worker->count = count;
@@ -233,6 +249,8 @@ int dtc_xa_recover(XID* xids, long count, int rmid, long flags) {
 }
 
 int dtc_xa_complete(int* handle, int* retval, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   const int result =
       post_switch_request(kRmComplete, rmid, flags, [handle, retval](RmWorker* worker) {
         worker->handle = handle;

@@ -26,6 +26,10 @@ struct RmidIndex {
   uint32_t capacity;
 };
 RmidIndex g_rmidIndex GUARDED_BY(workerTableLock());  // zero at load
+// Records in the table whose sharesRmid is set. Whenever two records carry
+// one rmid, the later was registered while the earlier was there, so this is
+// 0 only when every rmid has one record.
+uint32_t g_sharingRecords GUARDED_BY(workerTableLock());
 
 // Gives the index room for capacity rmids, keeping its first count.
 bool reserve_index(uint32_t capacity, uint32_t count) REQUIRES(workerTableLock()) {
@@ -42,13 +46,13 @@ bool reserve_index(uint32_t capacity, uint32_t count) REQUIRES(workerTableLock()
   return true;
 }
 
-// Index of the first of count entries that holds rmid, or count. Blocks of
-// eight are tested without branches between them, which the compiler turns
-// into vector compares.
-uint32_t first_index_of(int32_t rmid, uint32_t count) REQUIRES(workerTableLock()) {
+// Index of the first entry from `from` below count that holds rmid, or
+// count. Blocks of eight are tested without branches between them, which the
+// compiler turns into vector compares.
+uint32_t first_index_of(int32_t rmid, uint32_t from, uint32_t count) REQUIRES(workerTableLock()) {
   constexpr uint32_t kBlock = 8;
   const int32_t* rmids = g_rmidIndex.rmids;
-  uint32_t i = 0;
+  uint32_t i = from;
   for (; i + kBlock <= count; i += kBlock) {
     int hit = 0;
     for (uint32_t j = 0; j < kBlock; ++j) hit |= rmids[i + j] == rmid;
@@ -68,6 +72,7 @@ bool remove_from_table(RmWorker* worker) REQUIRES(workerTableLock()) {
   for (uint32_t i = 0; i < count; ++i) {
     if (table.at(i) != worker) continue;
     table.removeAt(i);
+    if (worker->sharesRmid) --g_sharingRecords;
     std::memmove(g_rmidIndex.rmids + i, g_rmidIndex.rmids + i + 1,
                  sizeof(int32_t) * (count - i - 1));
     if (count == 1) {
@@ -78,14 +83,6 @@ bool remove_from_table(RmWorker* worker) REQUIRES(workerTableLock()) {
     return true;
   }
   return false;
-}
-
-// A caller's wait for the answer is retried: a wait that returns without the
-// semaphore gives no answer to read, and the request's arguments must stay
-// valid until the worker has used them.
-void wait_for(platform::Semaphore* semaphore) {
-  while (!platform::semaphoreWait(semaphore)) {
-  }
 }
 
 // Runs one request on the worker thread through the client's switch.
@@ -147,6 +144,7 @@ RmWorker* create_rm_worker(int32_t rmid) NO_THREAD_SAFETY_ANALYSIS {
   auto* worker = static_cast<RmWorker*>(allocateZeroed(sizeof(RmWorker)));
   if (worker == nullptr) return nullptr;
   worker->rmid = rmid;
+  worker->opener = platform::currentThreadId();
   worker->references.store(1, std::memory_order_relaxed);
   platform::lockInit(&worker->callLock);
   platform::lockEnter(&worker->callLock);
@@ -159,7 +157,17 @@ int32_t find_rm_worker(int32_t rmid, RmWorker** worker) {
     KvLockGuard guard(workerTableLock());
     KvArrayPVoid& table = workerTableArray();
     const uint32_t count = table.count();
-    const uint32_t index = first_index_of(rmid, count);
+    const uint32_t first = first_index_of(rmid, 0, count);
+    uint32_t index = first;
+    // Only while some rmid has two records can a later one be the calling
+    // thread's own: the thread's id is asked for only then.
+    if (first < count && g_sharingRecords != 0) {
+      const uint32_t self = platform::currentThreadId();
+      while (index < count && static_cast<RmWorker*>(table.at(index))->opener != self) {
+        index = first_index_of(rmid, index + 1, count);
+      }
+      if (index == count) index = first;
+    }
     if (index < count) {
       *worker = static_cast<RmWorker*>(table.at(index));
       // Taken under the table lock, so the table's own reference is still
@@ -189,14 +197,27 @@ bool register_rm_worker(RmWorker* worker) {
     table.removeAt(count);
     return false;
   }
+  worker->sharesRmid = first_index_of(worker->rmid, 0, count) < count;
+  if (worker->sharesRmid) ++g_sharingRecords;
   g_rmidIndex.rmids[count] = worker->rmid;
   worker->references.fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
-void post_rm_request(RmWorker* worker) {
+bool post_rm_request(RmWorker* worker) {
+  if (worker->ended) return false;
   platform::semaphoreRelease(worker->request);
-  wait_for(worker->reply);
+  for (;;) {
+    switch (platform::semaphoreWaitWatching(worker->reply, worker->thread)) {
+      case platform::WatchedWait::kTaken:
+        return true;
+      case platform::WatchedWait::kThreadEnded:
+        worker->ended = true;
+        return false;
+      case platform::WatchedWait::kFailed:
+        break;  // no answer taken: the wait is made again
+    }
+  }
 }
 
 bool start_rm_worker(RmWorker* worker) {
@@ -213,8 +234,9 @@ bool start_rm_worker(RmWorker* worker) {
     return false;
   }
   worker->running = true;
-  post_rm_request(worker);
-  return true;
+  if (post_rm_request(worker)) return true;
+  retire_rm_worker(worker);
+  return false;
 }
 
 void retire_rm_worker(RmWorker* worker) {
@@ -235,7 +257,7 @@ void retire_rm_worker(RmWorker* worker) {
     worker->operation = kRmExit;
     const bool answered = worker->running;
     if (answered) {
-      post_rm_request(worker);
+      post_rm_request(worker);  // also when the thread has ended: then the join is immediate
     } else {
       worker->exiting.store(true, std::memory_order_release);
       platform::semaphoreRelease(worker->request);

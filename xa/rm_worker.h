@@ -55,6 +55,8 @@ struct RmWorker {
   platform::Semaphore* request;  // caller -> worker, once per request
   platform::Semaphore* ready;    // worker -> creator, once
   uint32_t threadId;
+  uint32_t opener;           // the thread that opened the record
+  bool sharesRmid;           // registered while another record carried the rmid
   platform::Thread* thread;  // joined by the retirement; null before the start
   void* moduleReference;     // keeps the module mapped while the thread lives
   // Serialises the calls on this record: one request at a time, from the
@@ -64,6 +66,7 @@ struct RmWorker {
   platform::LockStorage callLock;
   bool closed GUARDED_BY(callLock);   // retired: every call answers XAER_RMERR
   bool running GUARDED_BY(callLock);  // the thread has signalled readiness
+  bool ended GUARDED_BY(callLock);    // the thread was found ended, unasked
   // Set, for a thread that never signalled readiness, before its exit
   // request is posted: a worker whose wait for a request fails then ends on
   // its own instead of retrying, so the retirement's join never depends on a
@@ -72,8 +75,8 @@ struct RmWorker {
   std::atomic<uint32_t> references;
 };
 
-// A new record with its call lock initialised and held by the calling
-// thread, and one reference, the caller's. Null when it cannot be allocated
+// A new record opened by the calling thread, with its call lock initialised
+// and held by that thread, and one reference, the caller's. Null when it cannot be allocated
 // (reportOutOfMemory has been called).
 RmWorker* create_rm_worker(int32_t rmid);
 
@@ -84,8 +87,12 @@ inline void call_lock_held(const RmWorker* worker) ASSERT_CAPABILITY(worker->cal
   static_cast<void>(worker);
 }
 
-// The worker of rmid: the first record in table order that carries it, with
-// one more reference that the caller drops with unref_rm_worker. Returns
+// The worker of rmid for the calling thread: the first record in table order
+// that carries rmid and that this thread opened, or else the first record that
+// carries rmid. So a thread that opened the rmid reaches its own worker,
+// while any other thread (a coordinator's) reaches the rmid's first one. The
+// record comes with one more reference that the caller drops with
+// unref_rm_worker. Returns
 // XA_OK with *worker set, or XAER_RMERR with *worker null. Takes the table
 // lock for the search only. The record may have been retired since: callers
 // check `closed` under its call lock.
@@ -101,8 +108,10 @@ bool register_rm_worker(RmWorker* worker);
 
 // Hands the filled request slot to the worker and waits for its answer. A
 // failed wait is waited again: the slot must not be read or reused before
-// the worker has answered.
-void post_rm_request(RmWorker* worker) REQUIRES(worker->callLock);
+// the worker has answered. Returns false, with `ended` set and no answer,
+// when the worker's thread has ended without answering (on Windows, every
+// other thread is ended before the libraries see the process exit).
+bool post_rm_request(RmWorker* worker) REQUIRES(worker->callLock);
 
 // Starts the worker thread of a registered record and runs the start-up
 // exchange: semaphores, a reference on the module, the thread, its readiness

@@ -130,5 +130,11 @@ void semaphoreClose(Semaphore* semaphore) {
 
 #endif
 
+// A thread of the module ends only by returning, and the one watched here
+// releases the semaphore before it does: the plain wait is enough.
+WatchedWait semaphoreWaitWatching(Semaphore* semaphore, Thread*) {
+  return semaphoreWait(semaphore) ? WatchedWait::kTaken : WatchedWait::kFailed;
+}
+
 }  // namespace platform
 }  // namespace zp

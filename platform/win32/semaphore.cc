@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/alloc.h"
+#include "platform/backend.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "platform/spin_wait.h"
@@ -44,6 +45,25 @@ bool semaphoreWait(Semaphore* semaphore) {
   if (semaphore->spin.spinTake()) return true;
   return semaphore->spin.takeBlocking(
       [semaphore] { return WaitForSingleObject(semaphore->wake, INFINITE) == WAIT_OBJECT_0; });
+}
+
+WatchedWait semaphoreWaitWatching(Semaphore* semaphore, Thread* thread) {
+  if (thread == nullptr)
+    return semaphoreWait(semaphore) ? WatchedWait::kTaken : WatchedWait::kFailed;
+  if (fault::shouldFail(fault::Point::kSemaphoreWait)) return WatchedWait::kFailed;
+  SpinCount& spin = semaphore->spin;
+  if (spin.spinTake()) return WatchedWait::kTaken;
+  HANDLE handles[2] = {semaphore->wake, static_cast<HANDLE>(threadSystemHandle(thread))};
+  bool ended = false;
+  const bool taken = spin.takeBlocking([&handles, &ended] {
+    const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    ended = woken == WAIT_OBJECT_0 + 1;
+    return woken == WAIT_OBJECT_0;
+  });
+  if (taken) return WatchedWait::kTaken;
+  // A release the thread made before it ended is still there to take.
+  if (ended) return spin.tryTake() ? WatchedWait::kTaken : WatchedWait::kThreadEnded;
+  return WatchedWait::kFailed;
 }
 
 void semaphoreClose(Semaphore* semaphore) {

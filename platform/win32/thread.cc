@@ -1,5 +1,6 @@
 // Detached and joinable threads over CreateThread.
 #include <windows.h>
+#include <winternl.h>
 
 #include <new>
 
@@ -42,11 +43,31 @@ HANDLE startThread(ThreadMain main, void* argument, uint32_t* threadId) {
   return thread;
 }
 
+// The loader lock is the critical section that the process environment
+// block's LoaderLock field points to (at 0x110 on 64-bit Windows, 0xA0 on
+// 32-bit, as in Wine); its owner field holds the owning thread's id. The
+// field lies past what winternl.h declares of the block, so it is read at
+// its offset.
+bool loaderLockHeldByCaller() {
+#if defined(_WIN64)
+  constexpr size_t kLoaderLockOffset = 0x110;
+#else
+  constexpr size_t kLoaderLockOffset = 0xA0;
+#endif
+  const auto* peb = reinterpret_cast<const unsigned char*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+  if (peb == nullptr) return false;
+  const auto* lock = *reinterpret_cast<CRITICAL_SECTION* const*>(peb + kLoaderLockOffset);
+  return lock != nullptr && lock->OwningThread == reinterpret_cast<HANDLE>(
+                                                      static_cast<ULONG_PTR>(GetCurrentThreadId()));
+}
+
 }  // namespace
 
 struct Thread {
   HANDLE handle;
 };
+
+void* threadSystemHandle(Thread* thread) { return thread->handle; }
 
 bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
   HANDLE thread = startThread(main, argument, threadId);
@@ -57,6 +78,9 @@ bool threadStartDetached(ThreadMain main, void* argument, uint32_t* threadId) {
 }
 
 Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId) {
+  // Every new thread enters the loader before it runs main: under the loader
+  // lock it would not begin until the caller leaves it.
+  if (loaderLockHeldByCaller()) return nullptr;
   auto* handle = static_cast<Thread*>(allocate(sizeof(Thread)));
   if (handle == nullptr) return nullptr;
   handle->handle = startThread(main, argument, threadId);
@@ -68,8 +92,11 @@ Thread* threadStart(ThreadMain main, void* argument, uint32_t* threadId) {
 }
 
 bool threadJoin(Thread* thread) {
+  // A thread ends through the loader (its libraries see the thread detach):
+  // under the loader lock only a thread that has ended already is joined.
+  const DWORD limit = loaderLockHeldByCaller() ? 0 : INFINITE;
   const bool joined = !fault::shouldFail(fault::Point::kThreadJoin) &&
-                      WaitForSingleObject(thread->handle, INFINITE) == WAIT_OBJECT_0;
+                      WaitForSingleObject(thread->handle, limit) == WAIT_OBJECT_0;
   CloseHandle(thread->handle);
   release(thread);
   return joined;

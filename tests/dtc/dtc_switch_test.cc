@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -361,6 +362,37 @@ TEST(Dtc_xa80, CloseReturnsTheClientsResultAndEndsTheWorker) {
   EXPECT_EQ(hkXaoSvcCtx(rmid, db), nullptr);
   EXPECT_EQ(closeRm(rmid), XAER_RMERR);
   EXPECT_EQ(clientCallsFor(rmid).size(), 2u) << "open and close only";
+}
+
+TEST(Dtc_xa80, CloseEndsTheWorkerUnlessTheClientRefusesWithProto) {
+  const struct {
+    const char* name;
+    int closeAnswer;
+    bool workerStays;
+  } rows[] = {{"XAER_PROTO: refused, kept", XAER_PROTO, true},
+              {"XA_OK", XA_OK, false},
+              {"XAER_RMERR", XAER_RMERR, false},
+              {"XAER_RMFAIL", XAER_RMFAIL, false},
+              {"XAER_INVAL", XAER_INVAL, false}};
+  const int rmid = 12;
+  for (const auto& row : rows) {
+    StandinControl::loaded().reset();
+    ASSERT_EQ(openRm(rmid), XA_OK) << row.name;
+    StandinControl::loaded().setResult(kStandinClose, row.closeAnswer);
+    EXPECT_EQ(closeRm(rmid), row.closeAnswer) << row.name;
+    XID xid = sampleXid();
+    EXPECT_EQ(dtcSwitch()->xa_end_entry(&xid, rmid, TMSUCCESS),
+              row.workerStays ? XA_OK : XAER_RMERR)
+        << row.name;
+    StandinControl::loaded().setResult(kStandinClose, XA_OK);
+    EXPECT_EQ(closeRm(rmid), row.workerStays ? XA_OK : XAER_RMERR) << row.name;
+    EXPECT_FALSE(hasWorker(rmid)) << row.name;
+    const auto calls = clientCallsFor(rmid);
+    std::set<uint32_t> threads;
+    for (const StandinCall& call : calls) threads.insert(call.threadId);
+    EXPECT_EQ(calls.size(), row.workerStays ? 4u : 2u) << row.name;
+    EXPECT_EQ(threads.size(), 1u) << row.name << ": all on one worker";
+  }
 }
 
 TEST(Dtc_xa80, TwoOpensOfOneRmid) {

@@ -103,6 +103,84 @@ TEST(Threads_xa80, ThousandRmidsOnSixtyFourThreads) {
   driveManyRmids(64, sizeof(void*) == 4 ? 6 : 16, 1);
 }
 
+// Waits until count threads have arrived (bounded by the test's time limit).
+void arriveAndWait(std::atomic<int>& arrived, int count) {
+  arrived.fetch_add(1);
+  while (arrived.load() < count) test::yieldThread();
+}
+
+// kOpeners threads each open rmid 7 in turn (the client sees "+DB=t<n>"), then each
+// runs a start, an accessor and a close; one more thread, which opened
+// nothing, runs a start while all records are open. Each opener's calls must
+// reach the worker its own open made; the other thread's the rmid's first.
+TEST(Threads_xa80, EachOpenerOfAnRmidReachesItsOwnWorker) {
+  constexpr int kOpeners = 4;
+  constexpr int kRmid = 7;
+  constexpr long kOutsider = 99;
+  ASSERT_EQ(openRm(1), XA_OK);  // loads the stand-in
+  ASSERT_EQ(test::closeRm(1), XA_OK);
+  StandinControl::loaded().reset();
+  std::atomic<int> turn{0};
+  std::atomic<int> opened{0};
+  std::atomic<int> called{0};
+  std::vector<int> results(kOpeners * 3 + 1, -100);
+  test::runConcurrently(kOpeners + 1, [&](int thread) {
+    xa_switch_t* sw = dtcSwitch();
+    XID xid = sampleXid(thread);
+    if (thread == kOpeners) {
+      arriveAndWait(opened, kOpeners + 1);
+      xid.formatID = kOutsider;
+      results[kOpeners * 3] = sw->xa_start_entry(&xid, kRmid, TMNOFLAGS);
+      arriveAndWait(called, kOpeners + 1);
+      return;
+    }
+    // The opens in turn, so that thread 0's record is the rmid's first.
+    while (turn.load() != thread) test::yieldThread();
+    const int opening = openRm(kRmid, "ORACLE_XA+DB=t" + std::to_string(thread));
+    turn.fetch_add(1);
+    arriveAndWait(opened, kOpeners + 1);
+    char db[] = "ORCL";
+    results[thread * 3] = sw->xa_start_entry(&xid, kRmid, TMNOFLAGS);
+    results[thread * 3 + 1] = hkXaoSvcCtx(kRmid, db) != nullptr ? XA_OK : XAER_RMERR;
+    arriveAndWait(called, kOpeners + 1);
+    results[thread * 3 + 2] = opening == XA_OK ? test::closeRm(kRmid) : opening;
+  });
+  for (size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], XA_OK) << "call " << i;
+  EXPECT_FALSE(test::hasWorker(kRmid)) << "every open met by its close";
+
+  // Which worker thread carried each opener's open.
+  std::map<std::string, uint32_t> workerOf;
+  for (const StandinCall& call : test::clientCallsOf(kStandinOpen))
+    workerOf[call.text] = call.threadId;
+  ASSERT_EQ(workerOf.size(), static_cast<size_t>(kOpeners));
+  const uint32_t firstWorker = workerOf["ORACLE_XA+DB=t0"];
+  const struct {
+    const char* name;
+    StandinOperation operation;
+  } rows[] = {{"start", kStandinStart}, {"accessor", kStandinXaoSvcCtx}, {"close", kStandinClose}};
+  for (const auto& row : rows) {
+    const auto calls = test::clientCallsOf(row.operation);
+    EXPECT_EQ(calls.size(), static_cast<size_t>(kOpeners + (row.operation == kStandinStart)))
+        << row.name;
+    std::set<uint32_t> workers;
+    for (const StandinCall& call : calls) {
+      if (row.operation == kStandinStart && call.formatId == kOutsider) {
+        EXPECT_EQ(call.threadId, firstWorker) << "the outsider's start reaches the first";
+        continue;
+      }
+      workers.insert(call.threadId);
+      if (row.operation == kStandinClose) {
+        EXPECT_EQ(call.threadId, workerOf[call.text]) << row.name << " " << call.text;
+      }
+      if (row.operation == kStandinStart) {
+        const std::string own = "ORACLE_XA+DB=t" + std::to_string(call.formatId);
+        EXPECT_EQ(call.threadId, workerOf[own]) << row.name << " of " << own;
+      }
+    }
+    EXPECT_EQ(workers.size(), static_cast<size_t>(kOpeners)) << row.name << ": one per opener";
+  }
+}
+
 TEST(Threads_xa80, OtherRmidsGoOnWhileACallWaitsInTheClient) {
   // rmid 20's commit waits inside the client; meanwhile another thread drives
   // rmid 21 and opens and closes rmid 22. That works only if no lock is held

@@ -112,6 +112,7 @@ struct Rm {
   int database = 0;  // index into kDatabaseName
   int rmid = 0;
   bool open = false;
+  void* handle = nullptr;  // the service context the connection came from
   SqlConnection sql;
 
   std::string label() const {
@@ -143,18 +144,21 @@ bool openRm(const BankSwitch& target, int database, int rmid, Rm* rm, std::strin
     *error = rm->label() + ": the service context of \"" + db + "\" is null";
     return false;
   }
+  rm->handle = handle;
   rm->sql = SqlConnection(kDialect[database], handle);
   return true;
 }
 
-void closeRm(const BankSwitch& target, Rm* rm) {
-  if (!rm->open) return;
+// False when the close did not answer XA_OK (and says so).
+bool closeRm(const BankSwitch& target, Rm* rm) {
+  if (!rm->open) return true;
   char empty[] = "";
   const int result = target.sw->xa_close_entry(empty, rm->rmid, TMNOFLAGS);
   if (result != XA_OK)
     std::fprintf(stderr, "xabank: xa_close of %s = %s\n", rm->label().c_str(),
                  resultName(result).c_str());
   rm->open = false;
+  return result == XA_OK;
 }
 
 // Both databases opened on the calling thread; closed when it goes.
@@ -162,8 +166,12 @@ struct RmPair {
   const BankSwitch& target;
   Rm rm[kDatabases];
   explicit RmPair(const BankSwitch& t) : target(t) {}
-  ~RmPair() {
-    for (Rm& one : rm) closeRm(target, &one);
+  ~RmPair() { close(); }
+  // The number of closes that failed.
+  int close() {
+    int failed = 0;
+    for (Rm& one : rm) failed += closeRm(target, &one) ? 0 : 1;
+    return failed;
   }
   bool open(int firstRmid, std::string* error) {
     for (int i = 0; i < kDatabases; ++i)
@@ -567,6 +575,8 @@ struct BankThread {
   platform::Semaphore* ready = nullptr;
   platform::Semaphore* go = nullptr;
   platform::Semaphore* done = nullptr;
+  void* connection[kDatabases] = {};  // service contexts its rmids gave it
+  int closeFailures = 0;
 };
 
 uint32_t bankThreadMain(void* raw) {
@@ -574,7 +584,10 @@ uint32_t bankThreadMain(void* raw) {
   const BankRun& run = *thread->run;
   {
     RmPair pair(*run.target);
-    const bool opened = pair.open(run.options->rmid + 2 * (thread->index + 1), &thread->error);
+    const int rmid = run.options->openPerThread ? run.options->rmid
+                                                : run.options->rmid + 2 * (thread->index + 1);
+    const bool opened = pair.open(rmid, &thread->error);
+    for (int i = 0; i < kDatabases; ++i) thread->connection[i] = pair.rm[i].handle;
     platform::semaphoreRelease(thread->ready);
     platform::semaphoreWait(thread->go);
     if (opened) {
@@ -582,9 +595,39 @@ uint32_t bankThreadMain(void* raw) {
            number += run.options->threads)
         Transfer(run, pair.rm, number, &thread->tally).run();
     }
+    thread->closeFailures = pair.close();
   }
   platform::semaphoreRelease(thread->done);
   return 0;
+}
+
+// With --open-per-thread: every thread and the main one had a connection of
+// its own to each database, and every close answered XA_OK. False, with a
+// DEVIATION line, otherwise.
+bool ownConnectionsShown(const std::vector<BankThread>& threads, const RmPair& control, int rmid) {
+  bool good = true;
+  for (int database = 0; database < kDatabases; ++database) {
+    std::set<void*> connections = {control.rm[database].handle};
+    for (const BankThread& thread : threads) connections.insert(thread.connection[database]);
+    if (connections.size() != threads.size() + 1) {
+      std::printf(
+          "bank: DEVIATION: %zu thread(s) and the main one shared %zu connection(s) to %s\n",
+          threads.size(), connections.size(), kDatabaseName[database]);
+      good = false;
+    }
+  }
+  int closeFailures = 0;
+  for (const BankThread& thread : threads) closeFailures += thread.closeFailures;
+  if (closeFailures != 0) {
+    std::printf("bank: DEVIATION: %d xa_close call(s) failed\n", closeFailures);
+    good = false;
+  }
+  if (good)
+    std::printf(
+        "bank: rmids %d and %d opened on each of %zu thread(s) and the main one: each "
+        "on a connection of its own, every open closed\n",
+        rmid, rmid + 1, threads.size());
+  return good;
 }
 
 int crashPointIndex(const std::string& name) {
@@ -702,6 +745,7 @@ int runBank(const BankOptions& options) {
         "first and succeeded when asked again\n",
         tally.askedAgain);
   bool good = opened && tally.failures == 0 && tally.unresolved == 0;
+  if (options.openPerThread && !ownConnectionsShown(threads, control, options.rmid)) good = false;
   if (after.sum() != before.sum()) {
     std::printf("bank: DEVIATION: the totals changed by %lld\n", after.sum() - before.sum());
     good = false;

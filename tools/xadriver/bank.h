@@ -25,6 +25,10 @@ struct BankOptions {
   std::string crashAt;
   int crashTransfer = 1;
   bool setup = false;  // start from fresh tables even when they exist
+  // dtc only: every thread, the main one first, opens the same pair of
+  // rmids (rmid and rmid+1), as a transaction manager with a connection per
+  // thread does; each thread's calls must run on its own connection.
+  bool openPerThread = false;
 };
 
 // The commands. Each prints what it does and returns the exit status: 0 when

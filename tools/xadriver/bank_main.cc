@@ -61,6 +61,8 @@ const char kUsage[] =
     "                    after-decision or after-first-commit\n"
     "  --crash-transfer K  the transfer that crashes (default 1)\n"
     "  --setup           fresh tables, even when they exist\n"
+    "  --open-per-thread bank, --tm dtc: every thread opens the same two rmids\n"
+    "                    (--rmid and the next), each on a connection of its own\n"
     "  --help            this text\n"
     "  --version         the program's version and word size\n";
 
@@ -128,6 +130,8 @@ int runMain(int argc, char** argv) {
       bank.crashTransfer = parseCount(arg, value(), 1, 10000000);
     } else if (arg == "--setup") {
       bank.setup = true;
+    } else if (arg == "--open-per-thread") {
+      bank.openPerThread = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       usageError("unknown option " + shown(arg));
     } else if (command.empty()) {
@@ -139,6 +143,8 @@ int runMain(int argc, char** argv) {
   if (command.empty()) usageError("no command given: bank, bank-recover or verify");
   if (command != "bank" && command != "bank-recover" && command != "verify")
     usageError("unknown command " + shown(command));
+  if (bank.openPerThread && (command != "bank" || bank.tm != "dtc"))
+    usageError("--open-per-thread serves the bank command with --tm dtc only");
   if (bank.module.empty()) bank.module = defaultModuleFile(argv[0]);
   // The module's open-string filter upper-cases in the code page, in this
   // process as in the module.
