@@ -28,14 +28,17 @@ Rewritten rewrite(const std::string& source, uint32_t capacity, const std::strin
 
 char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Where the first "+DB=" starts, stepping over double-byte characters whole.
+// Where the first "+DB=" starts, stepping over double-byte characters whole
+// (a lead byte that the next byte cannot trail is a character by itself).
 size_t findDbOption(const std::string& source) {
   static const char kOption[] = "+DB=";
   for (size_t at = 0; at + 4 <= source.size();) {
     size_t i = 0;
     while (i < 4 && upperAscii(source[at + i]) == kOption[i]) ++i;
     if (i == 4) return at;
-    at += zp::platform::codePageIsLeadByte(static_cast<unsigned char>(source[at])) ? 2 : 1;
+    const auto lead = static_cast<unsigned char>(source[at]);
+    const auto next = static_cast<unsigned char>(source[at + 1]);
+    at += zp::platform::codePageIsLeadByte(lead) && zp::platform::codePageIsPair(lead, next) ? 2 : 1;
   }
   return std::string::npos;
 }
