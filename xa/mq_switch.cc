@@ -2,9 +2,9 @@
 // (ModuleCall), so that nothing it reaches is destroyed under it at process
 // exit; one that arrives once the unload has begun answers XAER_RMERR. With
 // tracing and the diagnostic log off a wrapper adds that count, two tests of
-// the trace flag and one of the log level to the client call; with tracing on it writes an entry
-// record, data records (the XID dump, the string passed to close) and an exit record around the
-// call.
+// the trace flag and one of the log level to the client call; with tracing
+// on it writes an entry record, data records (the XID dump, the string passed
+// to close) and an exit record around the call.
 #include "xa/mq_switch.h"
 
 #include <cstdint>
