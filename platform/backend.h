@@ -5,6 +5,7 @@
 #define ZP_PLATFORM_BACKEND_H
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 
 #include "platform/platform.h"
@@ -26,6 +27,22 @@ void copyText(const char* text, char* buffer, size_t size);
 // failure in reason.
 Library* libraryOpen(const char* fileName, char* reason, size_t size);
 void* libraryLookUp(Library* library, const char* name);
+
+// A locked file (platform.h): the system's handle of the open, locked file,
+// a descriptor on Linux, a HANDLE on Windows.
+struct LockedFile {
+  intptr_t handle;
+};
+
+// The system's half of lockedFileOpen and lockedFileClose (locked_file.cc of
+// each backend). lockedFileOpenSystem is called after the shared checks: path
+// is a name, the outputs are cleared and no open fault is injected. It opens,
+// checks and locks the file; on kOpened *handle is the file, which the shared
+// half keeps in its record, and closes with lockedFileCloseSystem (which also
+// drops the lock) when the record cannot be had or the file is closed.
+LockedFileStatus lockedFileOpenSystem(const char* path, bool create, intptr_t* handle,
+                                      uint32_t* holder, char* reason, size_t size);
+void lockedFileCloseSystem(intptr_t handle);
 
 // Windows only: the system handle of a joinable thread (thread.cc), which
 // semaphore.cc waits on beside a semaphore.

@@ -3,7 +3,9 @@
 #include "platform/backend.h"
 
 #include <cstring>
+#include <new>
 
+#include "platform/alloc.h"
 #include "platform/fault.h"
 
 namespace zp {
@@ -51,6 +53,39 @@ void copyText(const char* text, char* buffer, size_t size) {
 }
 
 Library* libraryLoad(const char* fileName) { return libraryLoadExplained(fileName, nullptr, 0); }
+
+LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file, uint32_t* holder,
+                                char* reason, size_t size) {
+  copyText("", reason, size);
+  *file = nullptr;
+  *holder = 0;
+  if (path == nullptr || path[0] == '\0') {
+    copyText("no file name", reason, size);
+    return LockedFileStatus::kFailed;
+  }
+  if (fault::shouldFail(fault::Point::kFileOpen)) {
+    copyText("cannot open (test fault)", reason, size);
+    return LockedFileStatus::kFailed;
+  }
+  intptr_t handle = 0;
+  const LockedFileStatus status = lockedFileOpenSystem(path, create, &handle, holder, reason, size);
+  if (status != LockedFileStatus::kOpened) return status;
+  void* block = allocate(sizeof(LockedFile));
+  if (block == nullptr) {
+    copyText("out of memory", reason, size);
+    lockedFileCloseSystem(handle);
+    return LockedFileStatus::kFailed;
+  }
+  *file = new (block) LockedFile{handle};
+  return LockedFileStatus::kOpened;
+}
+
+void lockedFileClose(LockedFile* file) {
+  if (file == nullptr) return;
+  lockedFileCloseSystem(file->handle);
+  file->~LockedFile();
+  release(file);
+}
 
 }  // namespace platform
 }  // namespace zp

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "module/libmain.h"
 #include "module/statics.h"
 #include "support/kvcritse.h"
 #include "zpor8dtc23/zpor8dtc23.h"
@@ -101,9 +102,13 @@ void* call_client_accessor(const char* exportName, char* dbname) {
 }  // namespace zp
 
 extern "C" ZP_EXPORT void* hkMQXaoEnv(char* dbname) {
+  const zp::ModuleCall gate;
+  if (!gate.admitted()) return nullptr;
   return zp::call_client_accessor(zp::kXaoEnvName, dbname);
 }
 
 extern "C" ZP_EXPORT void* hkMQXaoSvcCtx(char* dbname) {
+  const zp::ModuleCall gate;
+  if (!gate.admitted()) return nullptr;
   return zp::call_client_accessor(zp::kXaoSvcCtxName, dbname);
 }

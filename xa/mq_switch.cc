@@ -1,13 +1,17 @@
-// MQStart and its ten traced wrappers. With tracing and the diagnostic log off
-// a wrapper adds two tests of the trace flag and one of the log level to the
-// client call; with tracing on it writes an entry record, data records (the
-// XID dump, the string passed to close) and an exit record around the call.
+// MQStart and its ten traced wrappers. Each call is counted while it runs
+// (ModuleCall), so that nothing it reaches is destroyed under it at process
+// exit; one that arrives once the unload has begun answers XAER_RMERR. With
+// tracing and the diagnostic log off a wrapper adds that count, two tests of
+// the trace flag and one of the log level to the client call; with tracing
+// on it writes an entry record, data records (the XID dump, the string passed
+// to close) and an exit record around the call.
 #include "xa/mq_switch.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "module/diag_log.h"
+#include "module/libmain.h"
 #include "platform/alloc.h"
 #include "platform/platform.h"
 #include "support/perthred.h"
@@ -84,9 +88,11 @@ int call_xid_entry(XidEntry entry, XID* xid, int rmid, long flags) {
   return result;
 }
 
-// The untraced path is kept free of the traced one, so that it is two flag
-// tests around the client call.
+// The untraced path is kept free of the traced one, so that it is the call's
+// count (two atomic updates) and two flag tests around the client call.
 inline int forward_xid(const char* function, XidEntry entry, XID* xid, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   if (tracing()) return forward_xid_traced(function, entry, xid, rmid, flags);
   const int result = call_xid_entry(entry, xid, rmid, flags);
   trace_result(function, result);  // tracing may have started meanwhile
@@ -166,6 +172,8 @@ int open_client(char* xa_info, int rmid, long flags) {
 }  // namespace
 
 int or8_mq_xa_open(char* xa_info, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   const int result = open_client(xa_info, rmid, flags);
   if (diag_log_level() != kDiagOff) {
     diag_log_open(kDiagSwitch, xa_info, rmid, flags, client_library_description(), result,
@@ -175,6 +183,8 @@ int or8_mq_xa_open(char* xa_info, int rmid, long flags) {
 }
 
 int or8_mq_xa_close(char* xa_info, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   char empty[1] = {'\0'};
   char* info = xa_info == nullptr ? empty : xa_info;
   char* passed = client_close_string_flag() ? const_cast<char*>(kCloseString) : info;
@@ -216,6 +226,8 @@ int or8_mq_xa_forget(XID* xid, int rmid, long flags) {
 }
 
 int or8_mq_xa_recover(XID* xids, long count, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   constexpr char kName[] = "or8_mq_xa_recover";
   if (tracing()) {
     trace_entry(&g_traceContext, kName, "rmid: %d flags: 0x%0*x xids: 0x%0*x count: %d", rmid,
@@ -231,6 +243,8 @@ int or8_mq_xa_recover(XID* xids, long count, int rmid, long flags) {
 }
 
 int or8_mq_xa_complete(int* handle, int* retval, int rmid, long flags) {
+  const ModuleCall gate;
+  if (!gate.admitted()) return XAER_RMERR;
   constexpr char kName[] = "or8_mq_xa_complete";
   if (tracing()) {
     trace_entry(&g_traceContext, kName, "handle: 0x%0*x retval: 0x%0*x rmid: %d flags: 0x%0*x",

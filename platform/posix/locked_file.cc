@@ -9,9 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
-#include "platform/alloc.h"
 #include "platform/backend.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -19,11 +17,9 @@
 namespace zp {
 namespace platform {
 
-struct LockedFile {
-  int fd = -1;
-};
-
 namespace {
+
+int fdOf(const LockedFile* file) { return static_cast<int>(file->handle); }
 
 // O_NONBLOCK: a FIFO opens at once instead of waiting for a peer.
 constexpr int kOpenFlags = O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -64,19 +60,8 @@ bool syncFolderOf(const char* path) {
 
 }  // namespace
 
-LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file, uint32_t* holder,
-                                char* reason, size_t size) {
-  copyText("", reason, size);
-  *file = nullptr;
-  *holder = 0;
-  if (path == nullptr || path[0] == '\0') {
-    copyText("no file name", reason, size);
-    return LockedFileStatus::kFailed;
-  }
-  if (fault::shouldFail(fault::Point::kFileOpen)) {
-    copyText("cannot open (test fault)", reason, size);
-    return LockedFileStatus::kFailed;
-  }
+LockedFileStatus lockedFileOpenSystem(const char* path, bool create, intptr_t* handle,
+                                      uint32_t* holder, char* reason, size_t size) {
   bool created = false;
   int fd = openRetrying(path, kOpenFlags);
   if (fd < 0 && errno == ENOENT && create) {
@@ -126,21 +111,13 @@ LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file
     close(fd);
     return LockedFileStatus::kFailed;
   }
-  void* block = allocate(sizeof(LockedFile));
-  if (block == nullptr) {
-    copyText("out of memory", reason, size);
-    close(fd);
-    return LockedFileStatus::kFailed;
-  }
-  LockedFile* opened = new (block) LockedFile;
-  opened->fd = fd;
-  *file = opened;
+  *handle = fd;
   return LockedFileStatus::kOpened;
 }
 
 bool lockedFileSize(LockedFile* file, uint64_t* size) {
   struct stat status;
-  if (file == nullptr || fstat(file->fd, &status) != 0) return false;
+  if (file == nullptr || fstat(fdOf(file), &status) != 0) return false;
   *size = static_cast<uint64_t>(status.st_size);
   return true;
 }
@@ -150,7 +127,7 @@ bool lockedFileRead(LockedFile* file, uint64_t offset, char* buffer, size_t size
   if (file == nullptr) return false;
   ssize_t n;
   do {
-    n = pread(file->fd, buffer, size, static_cast<off_t>(offset));
+    n = pread(fdOf(file), buffer, size, static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
   if (n < 0) return false;
   *got = static_cast<size_t>(n);
@@ -159,9 +136,9 @@ bool lockedFileRead(LockedFile* file, uint64_t offset, char* buffer, size_t size
 
 bool lockedFileAppend(LockedFile* file, const char* bytes, size_t length) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
-  if (lseek(file->fd, 0, SEEK_END) < 0) return false;
+  if (lseek(fdOf(file), 0, SEEK_END) < 0) return false;
   while (length != 0) {
-    const ssize_t written = write(file->fd, bytes, length);
+    const ssize_t written = write(fdOf(file), bytes, length);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     bytes += written;
@@ -172,25 +149,20 @@ bool lockedFileAppend(LockedFile* file, const char* bytes, size_t length) {
 
 bool lockedFileSync(LockedFile* file) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
-  return fsync(file->fd) == 0;
+  return fsync(fdOf(file)) == 0;
 }
 
 bool lockedFileTruncate(LockedFile* file, uint64_t size) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
   int result;
   do {
-    result = ftruncate(file->fd, static_cast<off_t>(size));
+    result = ftruncate(fdOf(file), static_cast<off_t>(size));
   } while (result != 0 && errno == EINTR);
   return result == 0;
 }
 
-void lockedFileClose(LockedFile* file) {
-  if (file == nullptr) return;
-  // Closing the descriptor drops the process's lock on the file.
-  close(file->fd);
-  file->~LockedFile();
-  release(file);
-}
+// Closing the descriptor drops the process's lock on the file.
+void lockedFileCloseSystem(intptr_t handle) { close(static_cast<int>(handle)); }
 
 }  // namespace platform
 }  // namespace zp

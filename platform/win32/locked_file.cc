@@ -7,9 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
-#include "platform/alloc.h"
 #include "platform/backend.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -17,11 +15,9 @@
 namespace zp {
 namespace platform {
 
-struct LockedFile {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-};
-
 namespace {
+
+HANDLE handleOf(const LockedFile* file) { return reinterpret_cast<HANDLE>(file->handle); }
 
 // The locked byte: offset 2^62, which no file here reaches.
 constexpr DWORD kLockOffsetHigh = 0x40000000;
@@ -42,19 +38,8 @@ OVERLAPPED lockPlace() {
 
 }  // namespace
 
-LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file, uint32_t* holder,
-                                char* reason, size_t size) {
-  copyText("", reason, size);
-  *file = nullptr;
-  *holder = 0;
-  if (path == nullptr || path[0] == '\0') {
-    copyText("no file name", reason, size);
-    return LockedFileStatus::kFailed;
-  }
-  if (fault::shouldFail(fault::Point::kFileOpen)) {
-    copyText("cannot open (test fault)", reason, size);
-    return LockedFileStatus::kFailed;
-  }
+LockedFileStatus lockedFileOpenSystem(const char* path, bool create, intptr_t* opened, uint32_t*,
+                                      char* reason, size_t size) {
   // A directory does not open without FILE_FLAG_BACKUP_SEMANTICS; a pipe
   // whose instances are busy fails at once.
   HANDLE handle =
@@ -86,21 +71,13 @@ LockedFileStatus lockedFileOpen(const char* path, bool create, LockedFile** file
     explain("cannot lock", reason, size);
     return LockedFileStatus::kFailed;
   }
-  void* block = allocate(sizeof(LockedFile));
-  if (block == nullptr) {
-    copyText("out of memory", reason, size);
-    CloseHandle(handle);
-    return LockedFileStatus::kFailed;
-  }
-  LockedFile* opened = new (block) LockedFile;
-  opened->handle = handle;
-  *file = opened;
+  *opened = reinterpret_cast<intptr_t>(handle);
   return LockedFileStatus::kOpened;
 }
 
 bool lockedFileSize(LockedFile* file, uint64_t* size) {
   LARGE_INTEGER value;
-  if (file == nullptr || !GetFileSizeEx(file->handle, &value)) return false;
+  if (file == nullptr || !GetFileSizeEx(handleOf(file), &value)) return false;
   *size = static_cast<uint64_t>(value.QuadPart);
   return true;
 }
@@ -113,7 +90,7 @@ bool lockedFileRead(LockedFile* file, uint64_t offset, char* buffer, size_t size
   place.Offset = static_cast<DWORD>(offset & 0xffffffffu);
   place.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD read = 0;
-  if (!ReadFile(file->handle, buffer, static_cast<DWORD>(size), &read, &place)) {
+  if (!ReadFile(handleOf(file), buffer, static_cast<DWORD>(size), &read, &place)) {
     if (GetLastError() == ERROR_HANDLE_EOF) return true;
     return false;
   }
@@ -125,10 +102,10 @@ bool lockedFileAppend(LockedFile* file, const char* bytes, size_t length) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
   LARGE_INTEGER zero;
   zero.QuadPart = 0;
-  if (!SetFilePointerEx(file->handle, zero, nullptr, FILE_END)) return false;
+  if (!SetFilePointerEx(handleOf(file), zero, nullptr, FILE_END)) return false;
   while (length != 0) {
     DWORD written = 0;
-    if (!WriteFile(file->handle, bytes, static_cast<DWORD>(length), &written, nullptr) ||
+    if (!WriteFile(handleOf(file), bytes, static_cast<DWORD>(length), &written, nullptr) ||
         written == 0)
       return false;
     bytes += written;
@@ -139,23 +116,21 @@ bool lockedFileAppend(LockedFile* file, const char* bytes, size_t length) {
 
 bool lockedFileSync(LockedFile* file) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
-  return FlushFileBuffers(file->handle) != 0;
+  return FlushFileBuffers(handleOf(file)) != 0;
 }
 
 bool lockedFileTruncate(LockedFile* file, uint64_t size) {
   if (file == nullptr || fault::shouldFail(fault::Point::kFileWrite)) return false;
   LARGE_INTEGER end;
   end.QuadPart = static_cast<LONGLONG>(size);
-  return SetFilePointerEx(file->handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(file->handle);
+  return SetFilePointerEx(handleOf(file), end, nullptr, FILE_BEGIN) && SetEndOfFile(handleOf(file));
 }
 
-void lockedFileClose(LockedFile* file) {
-  if (file == nullptr) return;
+void lockedFileCloseSystem(intptr_t opened) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(opened);
   OVERLAPPED place = lockPlace();
-  UnlockFileEx(file->handle, 0, 1, 0, &place);
-  CloseHandle(file->handle);
-  file->~LockedFile();
-  release(file);
+  UnlockFileEx(handle, 0, 1, 0, &place);
+  CloseHandle(handle);
 }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // repeat_child.cmake to run again and again with a time limit:
 //   exit-in-flight MODULE  twelve threads call xa_start / xa_end on open
 //                          rmids while the main thread calls exit()
+//   exit-in-flight-mq MODULE TRACE  the same through MQStart's switch, traced
+//                          with the trace library TRACE
 //   open-at-load TM        the transaction manager's library opens an rmid
 //                          from its static constructor
 //   close-at-exit TM       it closes its rmids from its static destructor at
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 #include "zpor8dtc23/zpor8dtc23.h"
@@ -27,6 +30,10 @@ struct Caller {
   xa_switch_t* sw;
   int rmid;
   std::atomic<int>* calls;
+  // Opened again before each start when set: on the MQ switch a traced open
+  // binds the trace library afresh under the trace lock, and takes the client
+  // library's lock.
+  std::string reopen;
 };
 
 uint32_t callForEver(void* argument) {
@@ -35,25 +42,46 @@ uint32_t callForEver(void* argument) {
   xid.formatID = 1;
   xid.gtrid_length = 4;
   xid.bqual_length = 4;
+  std::string info = caller->reopen;
   for (;;) {
+    if (!info.empty()) caller->sw->xa_open_entry(&info[0], caller->rmid, TMNOFLAGS);
     caller->sw->xa_start_entry(&xid, caller->rmid, TMNOFLAGS);
     caller->sw->xa_end_entry(&xid, caller->rmid, TMSUCCESS);
     caller->calls->fetch_add(1);
   }
 }
 
-int exitInFlight(const char* module) {
+// The MQ row traces every call, so that the trace library's binding and the
+// module's trace lock are in use when the process ends.
+xa_switch_t* moduleSwitch(const char* module, const char* traceLibrary, std::string* info) {
   Library* library = zp::platform::libraryLoad(module);
-  auto* getSwitch = reinterpret_cast<int32_t (*)(uint32_t, xa_switch_t**)>(
-      library != nullptr ? zp::platform::librarySymbol(library, "GetXaSwitch") : nullptr);
-  xa_switch_t* sw = nullptr;
-  if (getSwitch == nullptr || getSwitch(0, &sw) != 0) return 2;
+  if (library == nullptr) return nullptr;
+  if (traceLibrary == nullptr) {
+    auto* getSwitch = reinterpret_cast<int32_t (*)(uint32_t, xa_switch_t**)>(
+        zp::platform::librarySymbol(library, "GetXaSwitch"));
+    xa_switch_t* sw = nullptr;
+    return getSwitch != nullptr && getSwitch(0, &sw) == 0 ? sw : nullptr;
+  }
+  auto* mqStart =
+      reinterpret_cast<xa_switch_t* (*)()>(zp::platform::librarySymbol(library, "MQStart"));
+  // A fresh log for each run, so that the repeats do not grow one file.
+  constexpr char kTraceFile[] = "host_child_mq_trace.log";
+  std::remove(kTraceFile);
+  *info += std::string("+Trace=2+") + (sizeof(void*) == 8 ? "TraceDll64=" : "TraceDll32=") +
+           traceLibrary + "+TraceFile=" + kTraceFile;
+  return mqStart != nullptr ? mqStart() : nullptr;
+}
+
+int exitInFlight(const char* module, const char* traceLibrary) {
+  std::string info = "ORACLE_XA+DB=ORCL";
+  xa_switch_t* sw = moduleSwitch(module, traceLibrary, &info);
+  if (sw == nullptr) return 2;
   static Caller callers[kThreads];
   static std::atomic<int> calls[kThreads];
   for (int i = 0; i < kThreads; ++i) {
-    char info[] = "ORACLE_XA+DB=ORCL";
-    if (sw->xa_open_entry(info, i + 1, TMNOFLAGS) != XA_OK) return 3;
-    callers[i] = {sw, i + 1, &calls[i]};
+    std::string text = info;
+    if (sw->xa_open_entry(&text[0], i + 1, TMNOFLAGS) != XA_OK) return 3;
+    callers[i] = {sw, i + 1, &calls[i], traceLibrary != nullptr ? info : std::string()};
     uint32_t id = 0;
     if (!zp::platform::threadStartDetached(callForEver, &callers[i], &id)) return 4;
   }
@@ -88,7 +116,10 @@ int withTm(const char* scene, const char* tm) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "exit-in-flight-mq") == 0) {
+    return exitInFlight(argv[2], argv[3]);
+  }
   if (argc != 3) return 2;
-  if (std::strcmp(argv[1], "exit-in-flight") == 0) return exitInFlight(argv[2]);
+  if (std::strcmp(argv[1], "exit-in-flight") == 0) return exitInFlight(argv[2], nullptr);
   return withTm(argv[1], argv[2]);
 }

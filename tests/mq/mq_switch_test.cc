@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "journal_lines.h"
+#include "module/libmain.h"
 #include "mq_test_support.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
@@ -213,6 +214,29 @@ TEST(MqSwitch_none, WrappersBeforeAnyOpenReturnRmerr) {
     EXPECT_EQ(row.call(sw), XAER_RMERR) << row.function;
   }
   EXPECT_EQ(test::journalLines(), Lines{});
+}
+
+// Once the module's unload has begun (as at the process's exit, where nothing
+// is destroyed), no call reaches the client or any static object: each
+// answers XAER_RMERR, the accessors null. A load admits calls again.
+TEST(MqSwitch_xa80, CallsOnceTheUnloadHasBegunReachNothing) {
+  xa_switch_t* sw = MQStart();
+  ASSERT_EQ(openWith(sw, "ORACLE_XA+DB=ORCL"), XA_OK);
+  const StandinControl client = StandinControl::loaded();
+  ASSERT_TRUE(client.valid());
+  const size_t before = client.calls().size();
+  moduleUnload(UnloadKind::kProcessExit);
+  CallArgs args;
+  for (const WrapperCall& row : nineWrappers(args)) {
+    EXPECT_EQ(row.call(sw), XAER_RMERR) << row.function;
+  }
+  EXPECT_EQ(openWith(sw, "ORACLE_XA+DB=ORCL"), XAER_RMERR) << "or8_mq_xa_open";
+  char db[] = "ORCL";
+  EXPECT_EQ(hkMQXaoEnv(db), nullptr) << "hkMQXaoEnv";
+  EXPECT_EQ(hkMQXaoSvcCtx(db), nullptr) << "hkMQXaoSvcCtx";
+  EXPECT_EQ(client.calls().size(), before) << "no call reached the client";
+  ASSERT_TRUE(moduleLoad(nullptr));
+  EXPECT_EQ(openWith(sw, "ORACLE_XA+DB=ORCL"), XA_OK) << "a load admits calls again";
 }
 
 TEST(MqSwitch_xa80, SecondTracedOpenRebindsInOrder) {

@@ -50,32 +50,18 @@ int listed(int rmid, const XID& xid) {
   return 0;
 }
 
-class SqlXaFaults : public testing::TestWithParam<const Database*> {
+class SqlXaFaults : public SqlXaTableTest {
  protected:
   void SetUp() override {
     ASSERT_NE(sqlxa().sw, nullptr) << ZP_SQLXA_FILE;
     std::string info = openString(db(), "setup");
-    ASSERT_EQ(sw()->xa_open_entry(text(info), 90, TMNOFLAGS), XA_OK);
+    ASSERT_EQ(sw()->xa_open_entry(text(info), kSetupRmid, TMNOFLAGS), XA_OK);
     std::string name = "setup";
     setup_ = sqlxa().svcCtx(text(name));
     execute(db().kind, setup_, "DROP TABLE IF EXISTS " + table());
     ASSERT_EQ(execute(db().kind, setup_, "CREATE TABLE " + table() + " (id INT PRIMARY KEY)"), "");
   }
-  void TearDown() override {
-    std::string empty;
-    sw()->xa_close_entry(text(empty), 90, TMNOFLAGS);
-  }
-
-  const Database& db() const { return *GetParam(); }
-  xa_switch_t* sw() const { return sqlxa().sw; }
-  std::string table() const {
-    std::string name =
-        std::string("f_") + testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    return name;
-  }
+  std::string table() const { return tableNamed("f_"); }
   std::string rows(int id) {
     return queryValue(db().kind, setup_,
                       "SELECT count(*) FROM " + table() + " WHERE id = " + std::to_string(id));
@@ -102,8 +88,6 @@ class SqlXaFaults : public testing::TestWithParam<const Database*> {
     std::string empty;
     return sw()->xa_close_entry(text(empty), rmid, TMNOFLAGS);
   }
-
-  void* setup_ = nullptr;
 };
 
 // A branch prepared on one connection is committed or rolled back from

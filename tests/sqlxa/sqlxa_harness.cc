@@ -39,6 +39,20 @@ std::string openString(const Database& database, const std::string& db, int seco
          "+SesTm=" + std::to_string(seconds);
 }
 
+void SqlXaTableTest::TearDown() {
+  std::string empty;
+  sw()->xa_close_entry(&empty[0], kSetupRmid, TMNOFLAGS);
+}
+
+std::string SqlXaTableTest::tableNamed(const char* prefix) {
+  std::string name =
+      prefix + std::string(testing::UnitTest::GetInstance()->current_test_info()->name());
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  return name;
+}
+
 std::string execute(DbKind kind, void* handle, const std::string& sql) {
   if (handle == nullptr) return "no handle";
   if (kind == DbKind::kPostgres) {

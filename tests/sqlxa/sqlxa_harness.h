@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "zpor8dtc23/xa.h"
 
 namespace zp {
@@ -40,6 +42,22 @@ const SqlXa& sqlxa();
 
 // "ORACLE_XA+Acc=P//+SqlNet=<connection>+DB=<db>+SesTm=<seconds>".
 std::string openString(const Database& database, const std::string& db, int seconds = 5);
+
+// A test over one database (its parameter) with a table of its own, made and
+// read on a setup connection that the test's SetUp opens as rmid
+// kSetupRmid (setup_: its native handle). TearDown closes that rmid.
+class SqlXaTableTest : public testing::TestWithParam<const Database*> {
+ protected:
+  static constexpr int kSetupRmid = 90;
+
+  void TearDown() override;
+  const Database& db() const { return *GetParam(); }
+  xa_switch_t* sw() const { return sqlxa().sw; }
+  // prefix, then this test's name with the '/' before its parameter as '_'.
+  static std::string tableNamed(const char* prefix);
+
+  void* setup_ = nullptr;
+};
 
 // Runs sql on a native handle (PGconn* or MYSQL*): "" on success, else the
 // server's message (never empty).

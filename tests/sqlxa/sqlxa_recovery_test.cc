@@ -73,7 +73,7 @@ const Module& module() {
   return loaded;
 }
 
-class SqlXaRecovery : public testing::TestWithParam<const Database*> {
+class SqlXaRecovery : public SqlXaTableTest {
  protected:
   void SetUp() override {
     ASSERT_NE(sqlxa().sw, nullptr) << ZP_SQLXA_FILE;
@@ -81,7 +81,7 @@ class SqlXaRecovery : public testing::TestWithParam<const Database*> {
     ASSERT_TRUE(m.getXaSwitch && m.mqStart && m.hkXaoSvcCtx && m.hkMQXaoSvcCtx) << moduleFile();
     // A table of this test's own on a connection outside any branch.
     std::string info = openString(db(), "setup");
-    ASSERT_EQ(sw()->xa_open_entry(text(info), 90, TMNOFLAGS), XA_OK);
+    ASSERT_EQ(sw()->xa_open_entry(text(info), kSetupRmid, TMNOFLAGS), XA_OK);
     std::string name = "setup";
     setup_ = sqlxa().svcCtx(text(name));
     execute(db().kind, setup_, "DROP TABLE IF EXISTS " + table());
@@ -89,22 +89,8 @@ class SqlXaRecovery : public testing::TestWithParam<const Database*> {
                       "CREATE TABLE " + table() + " (id INT PRIMARY KEY, note VARCHAR(40))"),
               "");
   }
-  void TearDown() override {
-    std::string empty;
-    sw()->xa_close_entry(text(empty), 90, TMNOFLAGS);
-  }
-
-  const Database& db() const { return *GetParam(); }
-  xa_switch_t* sw() const { return sqlxa().sw; }
   // "r_<test>_<database>": the test's name holds a '/' before its parameter.
-  std::string table() const {
-    std::string name =
-        std::string("r_") + testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    return name;
-  }
+  std::string table() const { return tableNamed("r_"); }
   // Rows of this test's table, counted on the setup connection (which must
   // be open again after a server restart: reopen() does that).
   std::string rows(const std::string& where = "1=1") {
@@ -112,14 +98,12 @@ class SqlXaRecovery : public testing::TestWithParam<const Database*> {
   }
   void reopen() {
     std::string empty;
-    sw()->xa_close_entry(text(empty), 90, TMNOFLAGS);
+    sw()->xa_close_entry(text(empty), kSetupRmid, TMNOFLAGS);
     std::string info = openString(db(), "setup");
-    ASSERT_EQ(sw()->xa_open_entry(text(info), 90, TMNOFLAGS), XA_OK);
+    ASSERT_EQ(sw()->xa_open_entry(text(info), kSetupRmid, TMNOFLAGS), XA_OK);
     std::string name = "setup";
     setup_ = sqlxa().svcCtx(text(name));
   }
-
-  void* setup_ = nullptr;
 };
 
 TEST_P(SqlXaRecovery, BinaryXidsComeBackExactlyThroughRecovery) {

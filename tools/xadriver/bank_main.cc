@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tools/xadriver/args.h"
 #include "tools/xadriver/bank.h"
 #include "tools/xadriver/open_text.h"
 #include "tools/xadriver/program_files.h"
@@ -16,8 +17,6 @@
 namespace zp {
 namespace xadriver {
 namespace {
-
-constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: xabank [options] bank | bank-recover | verify\n"
@@ -69,32 +68,15 @@ const char kUsage[] =
 const char* const kCrashPoints[] = {"after-first-prepare", "after-prepare", "after-decision",
                                     "after-first-commit"};
 
-[[noreturn]] void usageError(const std::string& message) {
-  std::fprintf(stderr, "xabank: %s (see xabank --help)\n", message.c_str());
-  std::exit(kExitUsage);
-}
-
-// An argument as a message quotes it, with any password masked.
-std::string shown(const std::string& argument) { return "'" + maskPassword(argument) + "'"; }
-
-int parseCount(const std::string& option, const std::string& text, int lowest, int highest) {
-  long long value = 0;
-  if (!parseInteger(text, lowest, highest, &value))
-    usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
-               std::to_string(highest) + ", not " + shown(text));
-  return static_cast<int>(value);
-}
+[[noreturn]] void usageError(const std::string& message) { usageExit("xabank", message); }
 
 int runMain(int argc, char** argv) {
   BankOptions bank;
   bank.logPath = "xabank.log";
   std::string command;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) usageError(arg + " needs a value");
-      return argv[++i];
-    };
+  ArgumentReader arguments("xabank", argc, argv);
+  while (arguments.next()) {
+    const std::string arg = arguments.current();
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -102,38 +84,38 @@ int runMain(int argc, char** argv) {
       std::printf("xabank %s (%d-bit)\n", ZP_VERSION_STRING, static_cast<int>(sizeof(void*) * 8));
       return 0;
     } else if (arg == "--module") {
-      bank.module = value();
+      bank.module = arguments.value();
     } else if (arg == "--tm") {
-      bank.tm = value();
+      bank.tm = arguments.value();
       if (bank.tm != "dtc" && bank.tm != "mq" && bank.tm != "direct")
-        usageError("--tm takes dtc, mq or direct, not " + shown(bank.tm));
+        usageError("--tm takes dtc, mq or direct, not " + shownArgument(bank.tm));
     } else if (arg == "--rmid") {
       // The bank's rmids: a pair for the main thread and one per thread.
-      bank.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 2 * 65);
+      bank.rmid = arguments.count(-2147483647, 2147483647 - 2 * 65);
     } else if (arg == "--threads") {
-      bank.threads = parseCount(arg, value(), 1, 64);
+      bank.threads = arguments.count(1, 64);
     } else if (arg == "--transfers") {
-      bank.transfers = parseCount(arg, value(), 1, 10000000);
+      bank.transfers = arguments.count(1, 10000000);
     } else if (arg == "--log") {
-      bank.logPath = value();
+      bank.logPath = arguments.value();
       if (bank.logPath.empty()) usageError("--log needs a file name");
     } else if (arg == "--crash-at") {
-      bank.crashAt = value();
+      bank.crashAt = arguments.value();
       bool known = false;
       for (const char* point : kCrashPoints) known = known || bank.crashAt == point;
       if (!known)
         usageError(
             "--crash-at takes after-first-prepare, after-prepare, after-decision or "
             "after-first-commit, not " +
-            shown(bank.crashAt));
+            shownArgument(bank.crashAt));
     } else if (arg == "--crash-transfer") {
-      bank.crashTransfer = parseCount(arg, value(), 1, 10000000);
+      bank.crashTransfer = arguments.count(1, 10000000);
     } else if (arg == "--setup") {
       bank.setup = true;
     } else if (arg == "--open-per-thread") {
       bank.openPerThread = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      usageError("unknown option " + shown(arg));
+      usageError("unknown option " + shownArgument(arg));
     } else if (command.empty()) {
       command = arg;
     } else {
@@ -142,7 +124,7 @@ int runMain(int argc, char** argv) {
   }
   if (command.empty()) usageError("no command given: bank, bank-recover or verify");
   if (command != "bank" && command != "bank-recover" && command != "verify")
-    usageError("unknown command " + shown(command));
+    usageError("unknown command " + shownArgument(command));
   if (bank.openPerThread && (command != "bank" || bank.tm != "dtc"))
     usageError("--open-per-thread serves the bank command with --tm dtc only");
   if (bank.module.empty()) bank.module = defaultModuleFile(argv[0]);

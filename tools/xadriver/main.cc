@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "tools/xadriver/advice.h"
+#include "tools/xadriver/args.h"
 #include "tools/xadriver/check.h"
 #include "tools/xadriver/dtc_registry.h"
 #include "tools/xadriver/open_text.h"
@@ -24,8 +25,6 @@
 namespace zp {
 namespace xadriver {
 namespace {
-
-constexpr int kExitUsage = 2;
 
 const char kUsage[] =
     "usage: xadriver [options] run SCENARIO\n"
@@ -152,24 +151,7 @@ struct Options {
   std::string argument;
 };
 
-// An argument as a message quotes it: an open string given in the wrong place
-// shows no password.
-std::string shownArgument(const std::string& argument) {
-  return "'" + maskPassword(argument) + "'";
-}
-
-[[noreturn]] void usageError(const std::string& message) {
-  std::fprintf(stderr, "xadriver: %s (see xadriver --help)\n", message.c_str());
-  std::exit(kExitUsage);
-}
-
-int parseCount(const std::string& option, const std::string& text, int lowest, int highest) {
-  long long value = 0;
-  if (!parseInteger(text, lowest, highest, &value))
-    usageError(option + " needs a number from " + std::to_string(lowest) + " to " +
-               std::to_string(highest) + ", not " + shownArgument(text));
-  return static_cast<int>(value);
-}
+[[noreturn]] void usageError(const std::string& message) { usageExit("xadriver", message); }
 
 // An open string the driver can pass on: one line. The message names where the
 // string came from and never shows it.
@@ -216,12 +198,9 @@ std::string readOpenFile(const std::string& name) {
 Options parseOptions(int argc, char** argv) {
   Options options;
   std::vector<std::string> words;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) usageError(arg + " needs a value");
-      return argv[++i];
-    };
+  ArgumentReader arguments("xadriver", argc, argv);
+  while (arguments.next()) {
+    const std::string arg = arguments.current();
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -229,27 +208,27 @@ Options parseOptions(int argc, char** argv) {
       std::printf("xadriver %s (%d-bit)\n", ZP_VERSION_STRING, static_cast<int>(sizeof(void*) * 8));
       std::exit(0);
     } else if (arg == "--module") {
-      options.module = value();
+      options.module = arguments.value();
     } else if (arg == "--tm") {
-      const std::string tm = value();
+      const std::string tm = arguments.value();
       if (tm != "dtc" && tm != "mq") usageError("--tm takes dtc or mq, not " + shownArgument(tm));
       options.tm = tm;
       options.dtc = tm == "dtc";
     } else if (arg == "--open" || arg == "--open-file") {
       if (options.hasOpen) usageError("give the open string once, by --open or --open-file");
       if (arg == "--open") {
-        options.open = value();
+        options.open = arguments.value();
         checkOpenString(arg, options.open);
       } else {
-        options.open = readOpenFile(value());
+        options.open = readOpenFile(arguments.value());
       }
       options.hasOpen = true;
     } else if (arg == "--rmid") {
-      options.rmid = parseCount(arg, value(), -2147483647, 2147483647 - 64);
+      options.rmid = arguments.count(-2147483647, 2147483647 - 64);
     } else if (arg == "--threads") {
-      options.threads = parseCount(arg, value(), 1, 64);
+      options.threads = arguments.count(1, 64);
     } else if (arg == "--trace-lib") {
-      options.traceLibrary = value();
+      options.traceLibrary = arguments.value();
     } else if (arg == "--dtc") {
       options.dtcRegistry = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
