@@ -38,7 +38,8 @@ size_t findDbOption(const std::string& source) {
     if (i == 4) return at;
     const auto lead = static_cast<unsigned char>(source[at]);
     const auto next = static_cast<unsigned char>(source[at + 1]);
-    at += zp::platform::codePageIsLeadByte(lead) && zp::platform::codePageIsPair(lead, next) ? 2 : 1;
+    at +=
+        zp::platform::codePageIsLeadByte(lead) && zp::platform::codePageIsPair(lead, next) ? 2 : 1;
   }
   return std::string::npos;
 }
