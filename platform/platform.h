@@ -285,16 +285,6 @@ bool registryWriteMachineString(const char* subKey, const char* name, const char
 // the system refused (rights; no registry: always on Linux).
 bool registryDeleteMachineValue(const char* subKey, const char* name);
 
-// What registryReadMachineText found.
-enum class RegistryKind { kAbsent, kString, kNumber, kOther };
-// Reads the value name of HKEY_LOCAL_MACHINE\subKey, in the same view,
-// whatever its type, as text into buffer (terminated): a string (REG_SZ,
-// REG_EXPAND_SZ) as it is, a DWORD or QWORD in decimal, anything else
-// empty. Returns its kind; kAbsent (buffer empty) when the key or value is
-// absent or the text does not fit. Linux has no registry: kAbsent.
-RegistryKind registryReadMachineText(const char* subKey, const char* name, char* buffer,
-                                     size_t size);
-
 // ---------------------------------------------------------------------------
 // The ANSI code page (codepage.cc)
 //

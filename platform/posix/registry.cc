@@ -20,10 +20,5 @@ bool registryWriteMachineString(const char*, const char*, const char*) { return 
 
 bool registryDeleteMachineValue(const char*, const char*) { return false; }
 
-RegistryKind registryReadMachineText(const char*, const char*, char* buffer, size_t size) {
-  if (size != 0) buffer[0] = '\0';
-  return RegistryKind::kAbsent;
-}
-
 }  // namespace platform
 }  // namespace zp

@@ -177,43 +177,5 @@ bool registryDeleteMachineValue(const char* subKey, const char* name) {
   return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
-RegistryKind registryReadMachineText(const char* subKey, const char* name, char* buffer,
-                                     size_t size) {
-  if (size == 0) return RegistryKind::kAbsent;
-  buffer[0] = '\0';
-  RegistryKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
-    return RegistryKind::kAbsent;
-  }
-  DWORD type = 0;
-  DWORD bytes = 0;
-  if (RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) {
-    return RegistryKind::kAbsent;
-  }
-  if (type == REG_DWORD || type == REG_QWORD) {
-    unsigned long long number = 0;  // little-endian: a DWORD fills its low half
-    DWORD got = sizeof number;
-    if (RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &got) !=
-        ERROR_SUCCESS) {
-      return RegistryKind::kAbsent;
-    }
-    if (type == REG_DWORD) number &= 0xffffffffull;
-    char text[24];
-    int length = 0;
-    do {
-      text[length++] = static_cast<char>('0' + number % 10);
-      number /= 10;
-    } while (number != 0);
-    if (static_cast<size_t>(length) >= size) return RegistryKind::kAbsent;
-    for (int i = 0; i < length; ++i) buffer[i] = text[length - 1 - i];
-    buffer[length] = '\0';
-    return RegistryKind::kNumber;
-  }
-  if (type != REG_SZ && type != REG_EXPAND_SZ) return RegistryKind::kOther;
-  return registryReadMachineString(subKey, name, buffer, size) > 0 || bytes <= 1
-             ? RegistryKind::kString
-             : RegistryKind::kAbsent;
-}
-
 }  // namespace platform
 }  // namespace zp

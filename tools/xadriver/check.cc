@@ -430,8 +430,8 @@ void checkTraceLibrary(const std::string& file, Findings* findings) {
 // (always false where there is no machine registry).
 bool registryHasValue(const char* name) {
   char buffer[1024];
-  return platform::registryReadMachineText(kDiagRegistryKey, name, buffer, sizeof buffer) !=
-         platform::RegistryKind::kAbsent;
+  return platform::registryReadMachineSetting(kDiagRegistryKey, name, buffer, sizeof buffer) !=
+         platform::RegistrySetting::kAbsent;
 }
 
 // The module's diagnostic log as a process with this environment would get

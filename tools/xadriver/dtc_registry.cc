@@ -82,8 +82,8 @@ std::vector<Finding> checkDtcRegistration(const std::string& moduleFile,
   // A DWORD as DTC writes it; a QWORD or a string "1" written by hand count
   // too.
   char enabled[32];
-  if (platform::registryReadMachineText(kDtcSecurityKey, kXaTransactionsValue, enabled,
-                                        sizeof enabled) != platform::RegistryKind::kAbsent &&
+  if (platform::registryReadMachineSetting(kDtcSecurityKey, kXaTransactionsValue, enabled,
+                                           sizeof enabled) == platform::RegistrySetting::kText &&
       std::string(enabled) == "1") {
     findings.push_back({Verdict::kOk, "XA transactions are enabled (HKLM\\" +
                                           std::string(kDtcSecurityKey) + "\\" +
